@@ -1,0 +1,1 @@
+// Filled in by the change that builds this unit.
