@@ -1,6 +1,7 @@
 #include "core/pool.h"
 
 #include <tbb/parallel_sort.h>
+#include <tbb/task_arena.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,20 @@ bool parallel_allowed() {
   }
   return owner == me;
 }
+
+size_t worker_count() {
+  // Checked first: in a forked child nothing of TBB may be touched.
+  if (!parallel_allowed()) return 1;
+  size_t arena = static_cast<size_t>(std::max(1, tbb::this_task_arena::max_concurrency()));
+  size_t cap = tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism);
+  return std::max<size_t>(1, std::min(arena, cap));
+}
+
+WorkerLimit::WorkerLimit(size_t threads)
+    : control_(std::make_unique<tbb::global_control>(
+          tbb::global_control::max_allowed_parallelism, std::max<size_t>(1, threads))) {}
+
+WorkerLimit::~WorkerLimit() = default;
 
 void sort_by_key(std::vector<std::pair<uint64_t, CellRecord*>>& entries) {
   auto less = [](const auto& a, const auto& b) { return a.first < b.first; };

@@ -29,6 +29,19 @@ class RefCounted {
   void release() const noexcept {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete static_cast<const T*>(this);
   }
+  // Adds a reference only while the record is still alive: fails (and adds
+  // nothing) once the count has reached zero, that is, once the record's
+  // destructor is running or about to run. For registries that list records
+  // by raw pointer and must not revive a dying one.
+  bool try_retain() const noexcept {
+    uint32_t n = refs_.load(std::memory_order_relaxed);
+    while (n != 0) {
+      if (refs_.compare_exchange_weak(n, n + 1, std::memory_order_acquire,
+                                      std::memory_order_relaxed))
+        return true;
+    }
+    return false;
+  }
   // The number of references; only meaningful while no other thread changes it.
   uint32_t use_count() const noexcept { return refs_.load(std::memory_order_acquire); }
 

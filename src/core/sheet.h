@@ -9,10 +9,13 @@
 //     CellRecord* c = sheet->cell(1, 2, &v);   // get or create, assign
 //   }
 //
-// Locking. Lock order is always list > sheet > cell/comment. Members marked
-// "sheet lock shared/exclusive" expect the caller to hold lock() that way;
-// the structural edits (delete_rows, delete_cols) and copy() take the locks
-// they need themselves, as documented on each.
+// Locking. Lock order is always list > family > sheet > cell/comment, where
+// the family mutex is shared by a sheet and all copies made from it (see
+// copy()). Members marked "sheet lock shared/exclusive" expect the caller to
+// hold lock() that way; the structural edits (delete_rows, delete_cols) and
+// copy() take the locks they need themselves, as documented on each. The
+// destructor of a sheet takes its family mutex, so never drop what may be
+// the last reference to a sheet while holding a sheet lock.
 #ifndef QUILLMOOR_CORE_SHEET_H_
 #define QUILLMOOR_CORE_SHEET_H_
 
@@ -23,6 +26,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/records.h"
@@ -90,6 +94,9 @@ class CellTable {
   // The sorted cell sequence: by row, then column (a parallel sort of the
   // packed keys).
   std::vector<CellRef> sorted() const;
+  // The same order as (packed key, record) pairs without taking references:
+  // the pointers stay valid only while the caller holds the sheet lock.
+  std::vector<std::pair<uint64_t, CellRecord*>> sorted_entries() const;
   // Cells with start_row <= row <= end_row and start_col <= column <= end_col,
   // sorted; filters before it sorts.
   std::vector<CellRef> range(uint32_t start_row, uint32_t end_row, uint16_t start_col,
@@ -176,12 +183,14 @@ class SheetRecord : public RefCounted<SheetRecord> {
   SheetRecord(std::string n, std::string s, Ref<SheetFamily> family);
   ~SheetRecord();
 
-  template <class Moved>
-  void delete_span(Moved moved);
+  // The shared body of delete_rows (rows == true) and delete_cols.
+  void delete_span(bool rows, uint32_t idx, uint32_t amount);
 
   mutable RwLock lock_;
   // Sheets that share cell records through copy(); fixed at construction.
   Ref<SheetFamily> family_;
+  // Listed among family_'s members (set once, under the family mutex).
+  bool in_family_ = false;
 };
 
 using SheetRef = Ref<SheetRecord>;

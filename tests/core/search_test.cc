@@ -1,0 +1,5 @@
+#include "core/search.h"
+
+#include <gtest/gtest.h>
+
+TEST(Placeholder, Builds) { EXPECT_TRUE(true); }
