@@ -227,18 +227,20 @@ void SheetRecord::delete_span(bool by_row, uint32_t idx, uint32_t amount) {
     });
     // A sibling that holds a record about to move gets a clone of it, taken
     // at the old coordinate, so its key keeps matching its record. Value
-    // sharing between the two sheets ends for that cell; this sheet keeps the
-    // original, so its Cell objects follow the move.
+    // sharing with this sheet ends for that cell (this sheet keeps the
+    // original, so its Cell objects follow the move); siblings that held the
+    // same record get the same clone, so they keep sharing among themselves.
+    std::vector<CellRef> clones(moving.size());
     for (const Ref<SheetRecord>& sib : siblings) {
       std::unique_lock sib_write(sib->lock_);
-      for (CellRecord* c : moving) {
+      for (size_t i = 0; i < moving.size(); ++i) {
+        CellRecord* c = moving[i];
         if (sib->cells.find(c->row(), c->column()) != c) continue;
-        CellRef own;
-        {
+        if (!clones[i]) {
           std::shared_lock read(c->lock());
-          own = c->clone();
+          clones[i] = c->clone();
         }
-        sib->cells.insert_or_replace(std::move(own));
+        sib->cells.insert_or_replace(clones[i]);
       }
     }
   }

@@ -272,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionalCase{"All", true, true, true,
                      R"({"row":1,"column":1,"value":5,"formula":"=A2*2","data_type":"f",)"
                      R"("style_id":"bold","hidden_value":"h\"v"})"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tp) { return std::string(tp.param.name); });
 
 TEST(JsonDocumentTest, ForeignDataTypeWrittenAsStored) {
   SheetRef s = SheetRecord::create("S", "visible");

@@ -93,7 +93,9 @@ TEST_P(DataTypeTest, FollowsTheRules) {
     std::unique_lock w(c->lock());
     c->assign_formula("=A1");
   }
-  if (tc.second_call) EXPECT_EQ(put(*s, 2, 3, tc.second), c);
+  if (tc.second_call) {
+    EXPECT_EQ(put(*s, 2, 3, tc.second), c);
+  }
   std::shared_lock r(c->lock());
   EXPECT_EQ(value_text_string(c->value()), tc.want_text);
   EXPECT_EQ(c->data_type(), tc.want_type);
@@ -115,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         DataTypeCase{"FormulaCellUntouchedWithoutValue", "5", true, true, nullptr, "5", "f", true},
         DataTypeCase{"ValueRemovesFormula", "5", true, true, "x", "x", "s", false},
         DataTypeCase{"EmptyTextGivesEmpty", "5", false, true, "", "", "s", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tp) { return std::string(tp.param.name); });
 
 TEST(SheetCellTest, ExtremeCoordinatesAccepted) {
   SheetRef s = SheetRecord::create("S", "visible");
@@ -263,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {{1, 0, "v0"}}},
         DeleteCase{"LastColumnMovesToZero", false, 0, kMaxCol - 1, {{3, 0}, {3, 7}, {3, kMaxCol}},
                    {{3, 1, "v2"}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tp) { return std::string(tp.param.name); });
 
 TEST(SheetDeleteTest, LayoutMergesAndCommentsStayPut) {
   SheetRef s = SheetRecord::create("S", "visible");
@@ -435,7 +437,7 @@ TEST_P(CopyMendTest, EditedSheetMovesOtherStays) {
 
 INSTANTIATE_TEST_SUITE_P(Directions, CopyMendTest,
                          testing::Values(MendCase{"EditSource", false}, MendCase{"EditCopy", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& tp) { return std::string(tp.param.name); });
 
 TEST(SheetCopyTest, MendReachesEveryCopyInTheFamily) {
   SheetRef a = SheetRecord::create("A", "visible");
@@ -467,14 +469,16 @@ TEST(SheetCopyTest, SourceMayDieBeforeItsCopy) {
 // ---- a randomized walk against a model ------------------------------------------------
 
 // Model: per sheet, an ordered map from (row, column) to a shared value box.
-// Sheets that share a box share a record; a structural edit gives every other
-// sheet its own box for each cell the edit moves.
+// Sheets that share a box share a record; a structural edit gives the other
+// sheets that held a cell it moves one new box for it, shared among them.
 using Box = std::shared_ptr<std::string>;
 using ModelSheet = std::map<std::pair<uint32_t, uint16_t>, Box>;
 
-void model_delete(std::vector<ModelSheet>& model, size_t which, bool rows, uint32_t idx,
-                  uint32_t amount) {
-  if (amount == 0) return;
+// Returns how many cells the edit separated from other sheets.
+int model_delete(std::vector<ModelSheet>& model, size_t which, bool rows, uint32_t idx,
+                 uint32_t amount) {
+  int separated = 0;
+  if (amount == 0) return separated;
   const uint64_t end = uint64_t{idx} + amount;
   ModelSheet next;
   for (auto& [key, box] : model[which]) {
@@ -482,10 +486,14 @@ void model_delete(std::vector<ModelSheet>& model, size_t which, bool rows, uint3
     if (p < idx) {
       next.emplace(key, box);
     } else if (p >= end) {
+      Box stays = std::make_shared<std::string>(*box);
       for (size_t o = 0; o < model.size(); ++o) {
         if (o == which) continue;
         auto it = model[o].find(key);
-        if (it != model[o].end() && it->second == box) it->second = std::make_shared<std::string>(*box);
+        if (it != model[o].end() && it->second == box) {
+          it->second = stays;
+          ++separated;
+        }
       }
       auto moved = key;
       if (rows) {
@@ -497,6 +505,7 @@ void model_delete(std::vector<ModelSheet>& model, size_t which, bool rows, uint3
     }
   }
   model[which] = std::move(next);
+  return separated;
 }
 
 TEST(SheetModelTest, RandomEditsMatchTheModel) {
@@ -505,8 +514,9 @@ TEST(SheetModelTest, RandomEditsMatchTheModel) {
   std::vector<SheetRef> sheets{SheetRecord::create("S", "visible")};
   std::vector<ModelSheet> model(1);
   int counter = 0;
+  int separated = 0;  // the walk must actually exercise the copy mend
 
-  for (int step = 0; step < 3000; ++step) {
+  for (int step = 0; step < 20000; ++step) {
     size_t w = pick(static_cast<uint32_t>(sheets.size()));
     uint32_t op = pick(100);
     if (op < 55) {  // cell with a value
@@ -524,12 +534,12 @@ TEST(SheetModelTest, RandomEditsMatchTheModel) {
       uint32_t idx = pick(12);
       uint32_t amount = pick(10) == 0 ? kMaxRow - pick(3) : pick(4);
       sheets[w]->delete_rows(idx, amount);
-      model_delete(model, w, true, idx, amount);
+      separated += model_delete(model, w, true, idx, amount);
     } else if (op < 90) {
       uint16_t idx = static_cast<uint16_t>(pick(6));
       uint16_t amount = static_cast<uint16_t>(pick(10) == 0 ? kMaxCol : pick(3));
       sheets[w]->delete_cols(idx, amount);
-      model_delete(model, w, false, idx, amount);
+      separated += model_delete(model, w, false, idx, amount);
     } else if (op < 97 && sheets.size() < 5) {
       sheets.push_back(sheets[w]->copy());
       model.push_back(model[w]);
@@ -558,6 +568,7 @@ TEST(SheetModelTest, RandomEditsMatchTheModel) {
       }
     }
   }
+  EXPECT_GT(separated, 100);
 }
 
 }  // namespace
