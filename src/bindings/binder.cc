@@ -55,12 +55,18 @@ void raise_cast_error(PyObject* o, const char* expected) {
 bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, const Keywords& kw,
           PyObject** out, PyRef* kwargs) {
   const size_t n = sig.size();
+  const bool no_keywords = kw.names == nullptr && (kw.dict == nullptr || PyDict_GET_SIZE(kw.dict) == 0);
+  if (no_keywords && nargs >= sig.required && static_cast<size_t>(nargs) <= n) {
+    // The common call: positionals only, count in range.
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<Py_ssize_t>(i) < nargs ? args[i] : nullptr;
+    return true;
+  }
   for (size_t i = 0; i < n; ++i) out[i] = nullptr;
   const size_t npos = std::min(static_cast<size_t>(nargs), n);
   for (size_t i = 0; i < npos; ++i) out[i] = args[i];
 
-  std::string callable = sig.name;
-  callable += "()";
+  // The callable's name as messages write it; built only on error paths.
+  auto callable_name = [&] { return std::string(sig.name) + "()"; };
   std::vector<std::string_view> posonly_as_kw;
 
   auto take_keyword = [&](PyObject* name, PyObject* value) -> bool {
@@ -81,12 +87,11 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, const K
         posonly_as_kw.push_back(sig.params[p]);
         return true;
       }
-      PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", callable.c_str(),
-                   name);
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", sig.name, name);
       return false;
     }
     if (out[j] != nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", callable.c_str(),
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.name,
                    sig.params[j]);
       return false;
     }
@@ -107,13 +112,13 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, const K
     }
   }
   if (!posonly_as_kw.empty()) {
-    raise_type_error(callable + " got some positional-only arguments passed as keyword arguments: " +
+    raise_type_error(callable_name() + " got some positional-only arguments passed as keyword arguments: " +
                      name_list(posonly_as_kw));
     return false;
   }
 
   if (static_cast<size_t>(nargs) > n) {
-    std::string msg = callable + " takes ";
+    std::string msg = callable_name() + " takes ";
     if (static_cast<size_t>(sig.required) == n) {
       msg += std::to_string(n);
     } else {
@@ -130,7 +135,7 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, const K
     if (out[i] == nullptr) missing.push_back(sig.params[i]);
   }
   if (!missing.empty()) {
-    raise_type_error(callable + " missing " + std::to_string(missing.size()) +
+    raise_type_error(callable_name() + " missing " + std::to_string(missing.size()) +
                      " required positional argument" + (missing.size() == 1 ? "" : "s") + ": " +
                      name_list(missing));
     return false;

@@ -6,10 +6,17 @@
 #define QUILLMOOR_BINDINGS_CLASSES_H_
 
 #include "bindings/pyref.h"
+#include "bindings/wrapper.h"
 #include "core/records.h"
 #include "core/sheet.h"
 
 namespace qm::py {
+
+// Sheet objects are also taken as arguments (Book.copy_sheet).
+struct SheetObject : Handle<SheetRecord> {
+  static constexpr const char* kName = "Sheet";
+  static PyTypeObject* type;
+};
 
 PyTypeObject* service_type();
 PyTypeObject* book_type();

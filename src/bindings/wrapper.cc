@@ -52,6 +52,17 @@ void abort_escaped(const char* what) {
 
 }  // namespace detail
 
+PyObject* str_list(const std::vector<std::string>& texts) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    PyObject* o = PyUnicode_FromStringAndSize(texts[i].data(), static_cast<Py_ssize_t>(texts[i].size()));
+    if (o == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), o);
+  }
+  return list.release();
+}
+
 PyMethodDef* build_methods(std::initializer_list<MethodSpec> specs, bool bound) {
   // Method tables and their docs live as long as the process (the type
   // objects that point at them are never freed).

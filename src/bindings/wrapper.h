@@ -20,6 +20,7 @@
 #include <new>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "bindings/binder.h"
 #include "bindings/pyref.h"
@@ -40,6 +41,23 @@ template <class Record>
 struct Handle : Object {
   Ref<Record> rec;
 };
+
+// A parameter that must be an instance of the native class T (or of a
+// subclass); the message names the expected class.
+template <class T>
+struct Instance {
+  T* obj = nullptr;
+};
+
+template <class T>
+bool convert(PyObject* o, Instance<T>* out) {
+  if (T::type == nullptr || !PyObject_TypeCheck(o, T::type)) {
+    raise_cast_error(o, T::kName);
+    return false;
+  }
+  out->obj = reinterpret_cast<T*>(o);
+  return true;
+}
 
 // The dedicated exception type for internal failures (derives directly
 // from BaseException so `except Exception` does not swallow it).
@@ -145,7 +163,7 @@ inline constexpr bool is_kwargs = std::is_same_v<T, KwArgs>;
 
 template <const Signature& Sig, class Tuple, size_t... I>
 bool convert_all(PyObject** bound, PyObject* kwargs, Tuple& t, std::index_sequence<I...>) {
-  auto one = [&](auto& slot, size_t i) -> bool {
+  [[maybe_unused]] auto one = [&](auto& slot, size_t i) -> bool {
     using T = std::decay_t<decltype(slot)>;
     if constexpr (is_kwargs<T>) {
       slot.dict = kwargs;
@@ -337,6 +355,29 @@ PyObject* wrap(Ref<Record> rec) {
   new (&s->rec) Ref<Record>(std::move(rec));
   return reinterpret_cast<PyObject*>(s);
 }
+
+// A new list with one new object per record (Wrap: Ref<Record> -> PyObject*).
+template <class Record, class Wrap>
+PyObject* list_of(const std::vector<Ref<Record>>& recs, Wrap wrap_one) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(recs.size())));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < recs.size(); ++i) {
+    PyObject* o = wrap_one(recs[i]);
+    if (o == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), o);
+  }
+  return list.release();
+}
+
+// A new object for the record, or None for a null handle.
+template <class Record, class Wrap>
+PyObject* object_or_none(const Ref<Record>& rec, Wrap wrap_one) {
+  if (!rec) Py_RETURN_NONE;
+  return wrap_one(rec);
+}
+
+// A new list of str.
+PyObject* str_list(const std::vector<std::string>& texts);
 
 // Casts a METH_FASTCALL | METH_KEYWORDS function for a PyMethodDef.
 template <class F>
