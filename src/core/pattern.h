@@ -12,6 +12,7 @@
 #ifndef QUILLMOOR_CORE_PATTERN_H_
 #define QUILLMOOR_CORE_PATTERN_H_
 
+#include <bitset>
 #include <cstdint>
 #include <string_view>
 
@@ -57,6 +58,15 @@ class Pattern {
   // the interpreter).
   bool jit() const { return jit_; }
 
+  // False when no subject made only of bytes from `alphabet` (the empty
+  // subject included) can match, because every match needs a first or a
+  // required character that the alphabet lacks (as PCRE2's own start-up
+  // analysis reports it); true otherwise, including whenever that analysis
+  // says nothing. Lets a search skip whole kinds of value text (numbers
+  // never contain a letter other than those of NaN and inf) without making
+  // or matching the text.
+  bool may_match_over(std::string_view alphabet) const;
+
   // One thread's means of matching. Cheap to make (two small allocations);
   // make one per piece of work, never share one between threads. Must not
   // outlive its Pattern.
@@ -82,6 +92,7 @@ class Pattern {
     bool grow_jit_stack();
 
     pcre2_real_code_8* code_;  // borrowed from the Pattern
+    bool jit_;
     pcre2_real_match_data_8* data_ = nullptr;
     pcre2_real_match_context_8* context_ = nullptr;
     pcre2_real_jit_stack_8* jit_stack_ = nullptr;  // made on first exhaustion
@@ -90,10 +101,16 @@ class Pattern {
   Matcher matcher() const { return Matcher(*this); }
 
  private:
-  explicit Pattern(pcre2_real_code_8* code, bool jit) : code_(code), jit_(jit) {}
+  explicit Pattern(pcre2_real_code_8* code, bool jit);
 
   pcre2_real_code_8* code_ = nullptr;
   bool jit_ = false;
+  // From PCRE2's analysis: the bytes a match may start with (when known) and
+  // the ASCII bytes one of which every match contains (when known).
+  bool first_known_ = false;
+  std::bitset<256> first_;
+  bool required_known_ = false;
+  std::bitset<256> required_;
 };
 
 }  // namespace qm

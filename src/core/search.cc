@@ -3,6 +3,7 @@
 #include <absl/container/flat_hash_set.h>
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <shared_mutex>
 #include <utility>
@@ -27,21 +28,64 @@ struct TextSource {
   std::string_view operator()(const CellRecord& c) { return value_text(c.value(), buf); }
 };
 
+// The value texts of every kind but kText are ASCII over a small alphabet
+// (value_text: numbers in plain notation, "NaN", "inf", "-inf"; integers;
+// "true"/"false"; "2024-03-05 07:08:09.5"; Empty is ""). A search that
+// needs a character outside a kind's alphabet - "total" can never match a
+// number - skips those records without making or comparing their text.
+constexpr std::string_view kAlphabets[] = {
+    "",                   // kEmpty
+    "",                   // kText: unused, texts may hold anything
+    "0123456789.-Nainf",  // kNumber
+    "0123456789-",        // kInteger
+    "truefals",           // kBoolean
+    "0123456789-: .",     // kDateTime
+};
+static_assert(std::size(kAlphabets) == static_cast<size_t>(ValueKind::kDateTime) + 1 &&
+              static_cast<size_t>(ValueKind::kText) == 1);
+
+// Which kinds of value a search can find at all, decided once per call.
+class KindFilter {
+ public:
+  // For a pattern: what PCRE2's analysis allows (Pattern::may_match_over).
+  explicit KindFilter(const Pattern& p) {
+    for (size_t k = 0; k < kKinds; ++k) may_[k] = text(k) || p.may_match_over(kAlphabets[k]);
+  }
+  // For a trimmed text compared exactly: every byte must be in the alphabet.
+  explicit KindFilter(std::string_view want) {
+    for (size_t k = 0; k < kKinds; ++k)
+      may_[k] = text(k) || want.find_first_not_of(kAlphabets[k]) == std::string_view::npos;
+  }
+  bool may_match(ValueKind k) const { return may_[static_cast<size_t>(k)]; }
+
+ private:
+  static constexpr size_t kKinds = std::size(kAlphabets);
+  static bool text(size_t k) { return k == static_cast<size_t>(ValueKind::kText); }
+  bool may_[kKinds];
+};
+
 struct TrimmedEquals {
+  TrimmedEquals(std::string_view w, const KindFilter& f) : want(w), kinds(f) {}
+  bool operator()(const CellRecord& c) {
+    return kinds.may_match(c.value().kind()) && trim_unicode_space(text(c)) == want;
+  }
   std::string_view want;  // already trimmed
+  const KindFilter& kinds;
   TextSource text;
-  bool operator()(const CellRecord& c) { return trim_unicode_space(text(c)) == want; }
 };
 
 // Matches the pattern against a record's value text. Texts other than
 // kText values are ASCII by construction, so PCRE2 may skip its UTF-8 check.
 struct PatternTest {
-  explicit PatternTest(const Pattern& p) : matcher(p) {}
+  PatternTest(const Pattern& p, const KindFilter& f) : matcher(p), kinds(f) {}
   bool operator()(const CellRecord& c) {
+    ValueKind kind = c.value().kind();
+    if (!kinds.may_match(kind)) return false;
     std::string_view t = text(c);
-    return c.value().kind() == ValueKind::kText ? matcher.matches(t) : matcher.matches_ascii(t);
+    return kind == ValueKind::kText ? matcher.matches(t) : matcher.matches_ascii(t);
   }
   Pattern::Matcher matcher;
+  const KindFilter& kinds;
   TextSource text;
 };
 
@@ -49,7 +93,7 @@ struct PatternTest {
 // only for records that pass `where`.
 template <class Where>
 struct BoundedPatternTest {
-  BoundedPatternTest(const Pattern& p, Where w) : where(w), match(p) {}
+  BoundedPatternTest(const Pattern& p, const KindFilter& f, Where w) : where(w), match(p, f) {}
   bool operator()(const CellRecord& c) { return where(c) && match(c); }
   Where where;
   PatternTest match;
@@ -123,8 +167,9 @@ Status anchor_scan(std::string_view before_regex, std::string_view after_regex, 
   if (!before.ok()) return before.status();
   Result<Pattern> after = Pattern::compile(after_regex, true);
   if (!after.ok()) return after.status();
-  PatternTest is_start(*before);
-  PatternTest is_end(*after);
+  KindFilter before_kinds(*before), after_kinds(*after);
+  PatternTest is_start(*before, before_kinds);
+  PatternTest is_end(*after, after_kinds);
   bool open = false;
   for (size_t i = 0; i < seq.size(); ++i) {
     const CellRecord& c = *seq[i];
@@ -150,26 +195,30 @@ Status anchor_scan(std::string_view before_regex, std::string_view after_regex, 
 
 const CellRef* find_cell_by_str(std::string_view text, CellSpan seq) {
   std::string_view want = trim_unicode_space(text);
-  return detail::first_cell(seq, [&] { return detail::TrimmedEquals{want, {}}; });
+  detail::KindFilter kinds(want);
+  return detail::first_cell(seq, [&] { return detail::TrimmedEquals(want, kinds); });
 }
 
 std::vector<CellRef> find_cells_by_str(std::string_view text, CellSpan seq) {
   std::string_view want = trim_unicode_space(text);
-  return detail::filter_cells(seq, [&] { return detail::TrimmedEquals{want, {}}; });
+  detail::KindFilter kinds(want);
+  return detail::filter_cells(seq, [&] { return detail::TrimmedEquals(want, kinds); });
 }
 
 Result<const CellRef*> find_cell_by_regex(std::string_view regex, CellSpan seq) {
   Result<Pattern> p = Pattern::compile(regex, true);
   if (!p.ok()) return p.status();
   const Pattern& pattern = *p;
-  return detail::first_cell(seq, [&] { return detail::PatternTest(pattern); });
+  detail::KindFilter kinds(pattern);
+  return detail::first_cell(seq, [&] { return detail::PatternTest(pattern, kinds); });
 }
 
 Result<std::vector<CellRef>> find_cells_by_regex(std::string_view regex, CellSpan seq) {
   Result<Pattern> p = Pattern::compile(regex, true);
   if (!p.ok()) return p.status();
   const Pattern& pattern = *p;
-  return detail::filter_cells(seq, [&] { return detail::PatternTest(pattern); });
+  detail::KindFilter kinds(pattern);
+  return detail::filter_cells(seq, [&] { return detail::PatternTest(pattern, kinds); });
 }
 
 const CellRef* find_cell_by_coords(uint32_t row, uint16_t column, CellSpan seq) {
@@ -218,8 +267,9 @@ Result<std::vector<CellRef>> find_cells_for_cols_by_regex(std::string_view regex
   if (!p.ok()) return p.status();
   const Pattern& pattern = *p;
   auto where = [row_stop](const CellRecord& c) { return c.row() <= row_stop; };
+  detail::KindFilter kinds(pattern);
   return detail::filter_cells(
-      seq, [&] { return detail::BoundedPatternTest<decltype(where)>(pattern, where); });
+      seq, [&] { return detail::BoundedPatternTest<decltype(where)>(pattern, kinds, where); });
 }
 
 Result<std::vector<CellRef>> find_cells_for_rows_by_regex(std::string_view regex,
@@ -228,8 +278,9 @@ Result<std::vector<CellRef>> find_cells_for_rows_by_regex(std::string_view regex
   if (!p.ok()) return p.status();
   const Pattern& pattern = *p;
   auto where = [col_stop](const CellRecord& c) { return c.column() <= col_stop; };
+  detail::KindFilter kinds(pattern);
   return detail::filter_cells(
-      seq, [&] { return detail::BoundedPatternTest<decltype(where)>(pattern, where); });
+      seq, [&] { return detail::BoundedPatternTest<decltype(where)>(pattern, kinds, where); });
 }
 
 std::vector<std::string> find_values_by_col_rows(uint16_t column, std::span<const uint32_t> rows,

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <random>
 #include <shared_mutex>
 #include <string>
@@ -116,7 +117,8 @@ CellValue random_value(std::mt19937& rng) {
   if (k < 40) return CellValue::text(kTexts[rng() % std::size(kTexts)]);
   if (k < 41) return CellValue::text(kRare[rng() % std::size(kRare)]);
   if (k < 60) {
-    static const double kNumbers[] = {5.0, 2.5, -0.0, 1e23, 0.1, -12.75, 1e-7, 42.0};
+    static const double kNumbers[] = {5.0,  2.5,  -0.0, 1e23, 0.1, -12.75, 1e-7, 42.0,
+                                      NAN, INFINITY, -INFINITY};
     return CellValue::number(kNumbers[rng() % std::size(kNumbers)]);
   }
   if (k < 75) return CellValue::integer(static_cast<int32_t>(rng() % 200) - 100);
@@ -232,14 +234,18 @@ TEST_P(SearchEquivalenceTest, SameAsSequentialReference) {
   std::vector<CellRef> owned = random_sequence(p.size, static_cast<uint32_t>(p.size * 31 + 7));
   CellSpan seq(owned);
   with_workers(p.workers, [&] {
-    for (const char* text : {"Total", "  Total ", "", "5", "true", "Needle", "absent"}) {
+    for (const char* text : {"Total", "  Total ", "", "5", "true", "Needle", "absent", "NaN",
+                             " -inf", "2024-03-05 07:08:01.500", "-12.75", "false", "-0"}) {
       std::string want(trim_unicode_space(text));
       auto pred = [&](const CellRef& c) { return trim_unicode_space(text_of(c)) == want; };
       EXPECT_EQ(index_in(find_cell_by_str(text, seq), seq), ref_first(seq, pred)) << text;
       EXPECT_EQ(records(find_cells_by_str(text, seq)), ref_filter(seq, pred)) << text;
     }
+    // Among them patterns that only numbers, booleans, dates or empty values
+    // can match, for the per-kind skip.
     for (const char* regex : {"tot", "^total$", "\\d\\.5", "^$", "é", "2024-03-05 07:08:1",
-                              "needle", "^\\w+$", "t(?=o)"}) {
+                              "needle", "^\\w+$", "t(?=o)", "nan", "^-INF", "e$", "^fal", ":",
+                              "a", "\\.", "k|0", "(?-i)N", "^(?:x|-)", "\\x{212A}"}) {
       RefRegex pred(regex);
       Result<const CellRef*> first = find_cell_by_regex(regex, seq);
       ASSERT_TRUE(first.ok()) << regex;
@@ -475,6 +481,37 @@ TEST(PatternTest, CompilesWithAndWithoutPrefix) {
   Result<Pattern> invalid_utf8 = Pattern::compile("\xFF", true);
   ASSERT_FALSE(invalid_utf8.ok());
   EXPECT_EQ(invalid_utf8.status().code(), ErrorCode::kPattern);
+}
+
+struct AlphabetCase {
+  const char* regex;
+  const char* alphabet;
+  bool may_match;
+};
+
+// may_match_over may say "may" too often, never "cannot" wrongly: every case
+// marked true has a subject over its alphabet that the pattern matches.
+TEST(PatternTest, MayMatchOverAlphabets) {
+  const AlphabetCase cases[] = {
+      {"total", "0123456789.-Nainf", false},
+      {"nan", "0123456789.-Nainf", true},  // "(?i)" makes NaN reachable
+      {"x|1", "0123456789", true},
+      {"[xy]z", "0123456789", false},
+      {"^$", "", true},
+      {"a?", "", true},
+      {"a", "", false},
+      {"\\x{212A}", "k", true},  // the Kelvin sign matches k without case
+      {"\\x{17F}", "s", true},   // and the long s matches s
+  };
+  for (const AlphabetCase& c : cases) {
+    Result<Pattern> p = Pattern::compile(c.regex, true);
+    ASSERT_TRUE(p.ok()) << c.regex;
+    if (!c.may_match) {
+      EXPECT_FALSE(p->may_match_over(c.alphabet)) << c.regex;
+    } else {
+      EXPECT_TRUE(p->may_match_over(c.alphabet)) << c.regex;
+    }
+  }
 }
 
 // A pattern that backtracks exponentially gives up on the hopeless subject
