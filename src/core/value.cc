@@ -498,7 +498,12 @@ CellValue parse_value(std::string_view t) {
   // can produce those letters is ASCII, and "FALSE" has five of them.
   char up[6];
   size_t n = 0;
-  if (!t.empty() && t.size() <= 5 * 4 && ascii_upper(t, up, sizeof up, &n)) {
+  // Only a text starting with t, T, f, F or a non-ASCII character (a long s
+  // or a ligature can upper-case to the letters) can read as a boolean.
+  const unsigned char first = t.empty() ? 0 : static_cast<unsigned char>(t[0]);
+  const bool may_be_bool = first >= 0x80 || first == 't' || first == 'T' || first == 'f' ||
+                           first == 'F';
+  if (may_be_bool && t.size() <= 5 * 4 && ascii_upper(t, up, sizeof up, &n)) {
     std::string_view u(up, n);
     if (u == "TRUE") return CellValue::boolean(true);
     if (u == "FALSE") return CellValue::boolean(false);
