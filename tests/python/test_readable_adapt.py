@@ -427,3 +427,33 @@ def test_failed_conversions_leave_nothing_behind():
     before = _rss_kib()
     churn()  # 300,000 records built and dropped
     assert _rss_kib() - before < 8 * 1024
+
+
+def test_dict_keys_made_at_run_time_are_found():
+    import json
+    c = one(json.loads('{"row": 4, "column": 2, "value": "j", "formula": null, '
+                       '"data_type": "s", "style_id": "7"}'))
+    assert (c.letter, c.value, c.style) == ("B4", "j", "7")
+
+
+def test_a_value_that_edits_its_own_dict_is_seen_by_the_later_fields():
+    d = fcell(1, 1)
+
+    class Editor:
+        def __str__(self):
+            d["data_type"] = "n"
+            del d["style_id"]
+            return "12"
+
+    d["value"] = Editor()
+    with pytest.raises(KeyError, match="style_id"):
+        one(d)
+    d2 = fcell(1, 1)
+
+    class Retyper:
+        def __str__(self):
+            d2["data_type"] = "n"
+            return "12"
+
+    d2["value"] = Retyper()
+    assert one(d2).is_value_integer  # the data type read after the value is the new one

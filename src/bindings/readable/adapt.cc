@@ -54,21 +54,49 @@ PyObject* const* field_names() {
   return names;
 }
 
+// Bumped whenever reading a value calls back into Python (str(), a float
+// subclass's conversion): such code may change the object being adapted.
+// Only touched with the interpreter lock held.
+uint64_t g_python_calls = 0;
+
 // Reads the fields of one foreign object: item access for a dict (or
 // subclass, through its own __getitem__), attribute access otherwise.
+//
+// An exact dict is first walked once with PyDict_Next, picking the entries
+// whose key is one of the interned field names (as keys written in source
+// code are): one pass over the entries instead of one hash lookup per field.
+// What the walk found stands for a lookup only while no Python code has run
+// since (g_python_calls unchanged), so the fields read exactly as separate
+// lookups would; a field the walk missed is looked up as usual.
 class Fields {
  public:
-  explicit Fields(PyObject* obj)
-      : obj_(obj),
+  Fields(PyObject* const* names, PyObject* obj, FieldId first, FieldId last)
+      : names_(names),
+        obj_(obj),
         mode_(PyDict_CheckExact(obj) ? Mode::kDict
               : PyDict_Check(obj)    ? Mode::kDictSubclass
-                                     : Mode::kAttribute) {}
+                                     : Mode::kAttribute) {
+    if (mode_ != Mode::kDict) return;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(obj, &pos, &key, &value)) {
+      for (int id = first; id <= last; ++id) {
+        if (key == names_[id]) {
+          walked_[id] = value;
+          break;
+        }
+      }
+    }
+    calls_at_walk_ = g_python_calls;
+  }
 
   // A new reference to the field, or null with the lookup's exception set.
   PyRef get(FieldId id) const {
-    PyObject* key = field_names()[id];
+    PyObject* key = names_[id];
     switch (mode_) {
       case Mode::kDict: {
+        if (walked_[id] != nullptr && calls_at_walk_ == g_python_calls)
+          return PyRef::borrow(walked_[id]);
         PyObject* v = PyDict_GetItemWithError(obj_, key);  // borrowed
         if (v != nullptr) return PyRef::borrow(v);
         if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key);
@@ -84,8 +112,11 @@ class Fields {
 
  private:
   enum class Mode { kDict, kDictSubclass, kAttribute };
+  PyObject* const* names_;  // field_names()
   PyObject* obj_;
   Mode mode_;
+  PyObject* walked_[kFieldCount] = {};  // borrowed, valid while calls_at_walk_ holds
+  uint64_t calls_at_walk_ = 0;
 };
 
 // ---- foreign values --------------------------------------------------------------
@@ -159,7 +190,13 @@ bool read_foreign(PyObject* v, Foreign* out) {
     return true;
   }
   if (PyFloat_Check(v)) {
-    double d = PyFloat_CheckExact(v) ? PyFloat_AS_DOUBLE(v) : PyFloat_AsDouble(v);
+    double d;
+    if (PyFloat_CheckExact(v)) {
+      d = PyFloat_AS_DOUBLE(v);
+    } else {
+      ++g_python_calls;
+      d = PyFloat_AsDouble(v);
+    }
     if (d == -1.0 && PyErr_Occurred()) return false;
     out->kind = Kind::kFloat;
     out->d = d;
@@ -171,6 +208,7 @@ bool read_foreign(PyObject* v, Foreign* out) {
     out->list_text.clear();
     return append_list_text(v, &out->list_text);
   }
+  ++g_python_calls;
   PyRef s = PyRef::steal(PyObject_Str(v));
   if (!s) return false;
   PyObject* text = s.get();
@@ -250,6 +288,32 @@ T number_of(const Foreign& f) {
   return 0;
 }
 
+// parse_value(text_of(f)), without writing and re-reading the text for the
+// kinds whose text form parses back predictably: a number's text is its
+// shortest round-trip form, so it reads back as the same number, and as an
+// Integer exactly when it is a whole number in the 32-bit range.
+CellValue parsed_value(const Foreign& f, ValueTextBuffer& buf) {
+  constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
+  constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+  switch (f.kind) {
+    case Kind::kBool:
+      return CellValue::boolean(f.b);
+    case Kind::kInt:
+      if (f.i >= kMin && f.i <= kMax) return CellValue::integer(static_cast<int32_t>(f.i));
+      return CellValue::number(static_cast<double>(f.i));
+    case Kind::kFloat:
+      if (f.d >= static_cast<double>(kMin) && f.d <= static_cast<double>(kMax) &&
+          f.d == std::trunc(f.d))
+        return CellValue::integer(static_cast<int32_t>(f.d));
+      return CellValue::number(f.d);
+    case Kind::kNothing:
+    case Kind::kStr:
+    case Kind::kList:
+      break;
+  }
+  return parse_value(text_of(f, buf));
+}
+
 bool read_field(const Fields& fields, FieldId id, Foreign* out) {
   PyRef v = fields.get(id);
   if (!v) return false;
@@ -301,8 +365,9 @@ bool read_merges(PyObject* v, std::vector<MergeRange>* out) {
 // ---- adapters ------------------------------------------------------------------------
 
 CellRef adapt_cell(PyObject* obj) {
-  if (field_names() == nullptr) return CellRef();
-  Fields fields(obj);
+  PyObject* const* names = field_names();
+  if (names == nullptr) return CellRef();
+  Fields fields(names, obj, kRow, kStyleId);
   Foreign row, column, value, formula, data_type, style_id;
   if (!read_field(fields, kRow, &row)) return CellRef();
   if (!read_field(fields, kColumn, &column)) return CellRef();
@@ -315,20 +380,27 @@ CellRef adapt_cell(PyObject* obj) {
   std::string_view type_text = text_of(data_type, type_buf);
   CellValue v;
   if (value.kind != Kind::kNothing) {
-    std::string_view t = text_of(value, value_buf);
     // Data type "s" keeps the text as it is; anything else is parsed.
-    v = type_text == "s" ? CellValue::text(t) : parse_value(t);
+    if (type_text == "s") {
+      v = CellValue::text(text_of(value, value_buf));
+    } else {
+      v = parsed_value(value, value_buf);
+    }
   }
-  std::optional<std::string_view> formula_text, style_text;
-  if (formula.kind != Kind::kNothing) formula_text = text_of(formula, formula_buf);
-  if (style_id.kind != Kind::kNothing) style_text = text_of(style_id, style_buf);
+  auto optional_text = [](const Foreign& f,
+                          ValueTextBuffer& buf) -> std::optional<std::string_view> {
+    if (f.kind == Kind::kNothing) return std::nullopt;
+    return text_of(f, buf);
+  };
   return CellRecord::create(number_of<uint32_t>(row), number_of<uint16_t>(column), std::move(v),
-                            formula_text, type_text, style_text, std::nullopt);
+                            optional_text(formula, formula_buf), type_text,
+                            optional_text(style_id, style_buf), std::nullopt);
 }
 
 SheetRef adapt_sheet(PyObject* obj) {
-  if (field_names() == nullptr) return SheetRef();
-  Fields fields(obj);
+  PyObject* const* names = field_names();
+  if (names == nullptr) return SheetRef();
+  Fields fields(names, obj, kName, kCells);
   Foreign name, state;
   ValueTextBuffer name_buf, state_buf;
   std::string_view name_text, state_text;
