@@ -42,12 +42,56 @@ WorkerLimit::WorkerLimit(size_t threads)
 
 WorkerLimit::~WorkerLimit() = default;
 
+namespace {
+
+using Entry = std::pair<uint64_t, CellRecord*>;
+
+uint32_t row_of(const Entry& e) { return static_cast<uint32_t>(e.first >> 32); }
+
+// Counting sort on the row, then a short insertion sort on the column within
+// each row. Sheets are dense in rows, so this is two linear passes over the
+// entries; it is used when the row span is at most a few times the count.
+void row_bucket_sort(std::vector<Entry>& entries, uint32_t min_row, uint32_t max_row) {
+  std::vector<uint32_t> starts(static_cast<size_t>(max_row - min_row) + 2, 0);
+  for (const Entry& e : entries) ++starts[row_of(e) - min_row + 1];
+  for (size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
+  std::vector<Entry> out(entries.size());
+  {
+    std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
+    for (const Entry& e : entries) out[next[row_of(e) - min_row]++] = e;
+  }
+  for (size_t b = 0; b + 1 < starts.size(); ++b) {
+    Entry* first = out.data() + starts[b];
+    Entry* last = out.data() + starts[b + 1];
+    for (Entry* i = first + 1; i < last; ++i) {
+      Entry v = *i;
+      Entry* j = i;
+      for (; j > first && (j - 1)->first > v.first; --j) *j = *(j - 1);
+      *j = v;
+    }
+  }
+  entries.swap(out);
+}
+
+}  // namespace
+
 void sort_by_key(std::vector<std::pair<uint64_t, CellRecord*>>& entries) {
-  auto less = [](const auto& a, const auto& b) { return a.first < b.first; };
-  if (entries.size() < kSerialSortLimit || !parallel_allowed()) {
+  auto less = [](const Entry& a, const Entry& b) { return a.first < b.first; };
+  if (entries.size() < kSerialSortLimit) {
     std::sort(entries.begin(), entries.end(), less);
-  } else {
+    return;
+  }
+  uint32_t min_row = UINT32_MAX, max_row = 0;
+  for (const Entry& e : entries) {
+    min_row = std::min(min_row, row_of(e));
+    max_row = std::max(max_row, row_of(e));
+  }
+  if (static_cast<uint64_t>(max_row - min_row) <= 4 * static_cast<uint64_t>(entries.size())) {
+    row_bucket_sort(entries, min_row, max_row);
+  } else if (parallel_allowed()) {
     tbb::parallel_sort(entries.begin(), entries.end(), less);
+  } else {
+    std::sort(entries.begin(), entries.end(), less);
   }
 }
 
