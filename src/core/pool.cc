@@ -48,8 +48,8 @@ using Entry = std::pair<uint64_t, CellRecord*>;
 
 uint32_t row_of(const Entry& e) { return static_cast<uint32_t>(e.first >> 32); }
 
-// Counting sort on the row, then a short insertion sort on the column within
-// each row. Sheets are dense in rows, so this is two linear passes over the
+// Counting sort on the row, then a sort on the column within each row
+// (insertion sort for the usual few cells, a comparison sort for wide rows). Sheets are dense in rows, so this is two linear passes over the
 // entries; it is used when the row span is at most a few times the count.
 void row_bucket_sort(std::vector<Entry>& entries, uint32_t min_row, uint32_t max_row) {
   std::vector<uint32_t> starts(static_cast<size_t>(max_row - min_row) + 2, 0);
@@ -63,6 +63,10 @@ void row_bucket_sort(std::vector<Entry>& entries, uint32_t min_row, uint32_t max
   for (size_t b = 0; b + 1 < starts.size(); ++b) {
     Entry* first = out.data() + starts[b];
     Entry* last = out.data() + starts[b + 1];
+    if (last - first > 32) {  // a wide row: insertion sort would go quadratic
+      std::sort(first, last, [](const Entry& x, const Entry& y) { return x.first < y.first; });
+      continue;
+    }
     for (Entry* i = first + 1; i < last; ++i) {
       Entry v = *i;
       Entry* j = i;
