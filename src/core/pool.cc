@@ -49,8 +49,9 @@ using Entry = std::pair<uint64_t, CellRecord*>;
 uint32_t row_of(const Entry& e) { return static_cast<uint32_t>(e.first >> 32); }
 
 // Counting sort on the row, then a sort on the column within each row
-// (insertion sort for the usual few cells, a comparison sort for wide rows). Sheets are dense in rows, so this is two linear passes over the
-// entries; it is used when the row span is at most a few times the count.
+// (insertion sort for the usual few cells, a comparison sort for wide rows).
+// Sheets are dense in rows, so this is two linear passes over the entries;
+// it is used when the row span is at most a few times the count.
 void row_bucket_sort(std::vector<Entry>& entries, uint32_t min_row, uint32_t max_row) {
   std::vector<uint32_t> starts(static_cast<size_t>(max_row - min_row) + 2, 0);
   for (const Entry& e : entries) ++starts[row_of(e) - min_row + 1];
