@@ -291,7 +291,7 @@ void write_cells(std::string& out, const std::vector<std::pair<uint64_t, CellRec
   pool::detail::run_ordered(chunks, threads, body);
   size_t total = out.size();
   for (const std::string& p : parts) total += p.size();
-  out.reserve(total + 4096);
+  out.reserve(total + 4096);  // the sheet's tail: dimensions and comments
   for (const std::string& p : parts) out.append(p);
 }
 
@@ -318,6 +318,10 @@ void write_sheet(std::string& out, const SheetRecord& s) {
   }
 
   out.append("],\"cells\":[");
+  // Room for the cells up front (a short cell object takes about 60 bytes):
+  // growing a large document by doubling copies it and faults in fresh
+  // pages over and over.
+  out.reserve(out.size() + s.cells.size() * 64);
   write_cells(out, s.cells.sorted_entries());
 
   out.append("],\"row_dimensions\":");
