@@ -9,6 +9,9 @@ other spreadsheet reader arrive - to run the checks a report reviewer would.
 
     python examples/monthly_report.py            # 5,000 sales
     python examples/monthly_report.py --fast     # 500 sales (used by the tests)
+
+The workbook is written twice into the output folder: as the JSON document and
+as a real spreadsheet file (monthly_report.xlsx, through quillmoor.xlsx).
 """
 
 import argparse
@@ -18,8 +21,10 @@ import random
 import sqlite3
 import sys
 from pathlib import Path
+from typing import Any, cast
 
 import quillmoor
+import quillmoor.xlsx
 from quillmoor import readable
 
 REGIONS = ["North", "South", "East", "West", "Central"]
@@ -27,7 +32,7 @@ PRODUCTS = [("Quill", 4.5), ("Ink (50 ml)", 7.25), ("Parchment pack", 12.0), ("W
             ("Blotter", 2.4), ("Writing set", 49.9)]
 
 
-def make_database(n_sales, seed=20261211):
+def make_database(n_sales: int, seed: int = 20261211) -> sqlite3.Connection:
     """An in-memory database with a few thousand generated, seeded sales."""
     rng = random.Random(seed)
     conn = sqlite3.connect(":memory:")
@@ -56,7 +61,7 @@ def make_database(n_sales, seed=20261211):
 class MonthlySalesReport(quillmoor.Service):
     """November sales: a summary sheet by region and a detail sheet of sales."""
 
-    def summary_0(self, sheets, /, **kwargs):
+    def summary_0(self, sheets: list[Any], /, **kwargs: Any) -> quillmoor.Sheet:
         month = kwargs.get("month", "2026-11")
         sheet = self._add_sheet("Summary")
         sheet.cell(1, 1, f"Sales by region, {month}")
@@ -92,7 +97,7 @@ class MonthlySalesReport(quillmoor.Service):
         sheets.append(sheet)
         return sheet
 
-    def _fmt_0(self, **kwargs):
+    def _fmt_0(self, **kwargs: Any) -> quillmoor.Sheet:
         month = kwargs.get("month", "2026-11")
         sheet = self._add_sheet("Details")
         for col, title in enumerate(["Sold at", "Region", "Product", "Qty", "Amount"], 1):
@@ -119,7 +124,7 @@ class MonthlySalesReport(quillmoor.Service):
         return sheet
 
 
-def foreign_sheets(document):
+def foreign_sheets(document: dict[str, Any]) -> list[dict[str, Any]]:
     """The document's sheets as plain dicts, as another reader would hand them over."""
     out = []
     for s in document["sheets"]:
@@ -131,15 +136,15 @@ def foreign_sheets(document):
     return out
 
 
-def main(argv=None):
+def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--fast", action="store_true", help="a small data set")
-    parser.add_argument("--out", default="out", help="folder for the JSON document")
+    parser.add_argument("--out", default="out", help="folder for the JSON document and .xlsx file")
     args = parser.parse_args(argv)
 
     conn = make_database(500 if args.fast else 5000)
     report = MonthlySalesReport(conn)
-    built = []
+    built: list[quillmoor.Sheet] = []
     summary = report.summary_0(built, month="2026-11")
     details = report._fmt_0(month="2026-11")
     archive = report._copy_sheet(summary)                  # "Sheet 3", shares the cells
@@ -150,16 +155,18 @@ def main(argv=None):
     path = out_dir / "monthly_report.json"
     text = report.to_json()
     path.write_text(text, encoding="utf-8")
+    xlsx_path = quillmoor.xlsx.write(report, out_dir / "monthly_report.xlsx")
 
     # Figures read back with the sheet searches.
-    total = summary.find_cell_by_str("Total")
+    # Both searches always find something in this report: cast() only tells the type checker.
+    total = cast(quillmoor.Cell, summary.find_cell_by_str("Total"))
     revenue = summary.get_value_cell(total.row, 4)
     top = max(summary.get_cells_by_range(4, total.row - 1, 4, 4), key=lambda c: float(c.value))
     returned_rows = details.find_cells_by_regex("^returned$")
 
     # A reviewer's checks on the exported document, through the readable side.
     finder = readable.Finder(foreign_sheets(json.loads(text)))
-    detail_sheet = finder.find_sheet_by_regex("^Det")
+    detail_sheet = cast(readable.ReadableSheet, finder.find_sheet_by_regex("^Det"))
     block = detail_sheet.find_cells_between_regex(r"^sold at$", r"^end of details$")
     quills = readable.find_cells_by_regex(r"^quill$", detail_sheet.cells)
     big = [c for c in detail_sheet.find_cells_for_rows_by_regex(r"^\d{3,}(\.\d+)?$", 5)
@@ -167,6 +174,7 @@ def main(argv=None):
     hidden = [s.name for s in finder.sheets if s.sheet_state != "visible"]
 
     print(f"{report!r}; document {len(text):,} bytes -> {path}")
+    print(f"Spreadsheet file -> {xlsx_path}")
     print(f"Total revenue {revenue} (formula {summary.cell(total.row, 4).formula}); "
           f"best region {summary.get_value_cell(top.row, 1)} with {top.value}")
     print(f"Details: {details.max_row - 2} sales, {len(returned_rows)} returned (rows hidden); "
