@@ -199,91 +199,94 @@ bool bind_convert(PyObject* const* args, Py_ssize_t nargs, const Keywords& kw, A
 
 using detail::Use;
 
+namespace detail {
+
+// Checks the receiver and marks it in use (shared or exclusive) around f(s).
+template <class Self, Use U, class F>
+PyObject* on_receiver(PyObject* self, F&& f) {
+  Self* s = receiver<Self>(self);
+  if (s == nullptr) return nullptr;
+  UseGuard use(s, U);
+  if (!use) return nullptr;
+  return f(s);
+}
+
+// Binds and converts the arguments for Sig into Args, then calls
+// call(converted...).
+template <const Signature& Sig, class Args, class Call>
+PyObject* bound_call(PyObject* const* args, Py_ssize_t nargs, const Keywords& kw, Call&& call) {
+  Args a;
+  PyRef kwargs;
+  if (!bind_convert<Sig>(args, nargs, kw, a, kwargs)) return nullptr;
+  return std::apply([&](auto&&... xs) { return call(std::move(xs)...); }, std::move(a));
+}
+
+// The positional items of a tuple as a fast-call argument array.
+inline PyObject* const* tuple_items(PyObject* tuple) { return &PyTuple_GET_ITEM(tuple, 0); }
+
+}  // namespace detail
+
 // METH_FASTCALL | METH_KEYWORDS method of Self.
 template <class Self, const Signature& Sig, auto Fn, Use U = Use::kShared>
 PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return detail::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    using Args = typename detail::Body<decltype(Fn)>::Args;
-    Self* s = detail::receiver<Self>(self);
-    if (s == nullptr) return nullptr;
-    detail::UseGuard use(s, U);
-    if (!use) return nullptr;
-    Args a;
-    PyRef kwargs;
-    Keywords kw{args + nargs, kwnames, nullptr};
-    if (!detail::bind_convert<Sig>(args, nargs, kw, a, kwargs)) return nullptr;
-    return std::apply([&](auto&&... xs) { return Fn(s, std::move(xs)...); }, std::move(a));
+  return detail::guarded<PyObject*>(nullptr, [&] {
+    return detail::on_receiver<Self, U>(self, [&](Self* s) {
+      using Args = typename detail::Body<decltype(Fn)>::Args;
+      return detail::bound_call<Sig, Args>(args, nargs, Keywords{args + nargs, kwnames, nullptr},
+                                           [&](auto&&... xs) { return Fn(s, std::move(xs)...); });
+    });
   });
 }
 
 // METH_VARARGS | METH_KEYWORDS method (the hooks that gather **kwargs).
 template <class Self, const Signature& Sig, auto Fn>
 PyObject* varargs_method(PyObject* self, PyObject* args, PyObject* kwds) {
-  return detail::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    using Args = typename detail::Body<decltype(Fn)>::Args;
-    Self* s = detail::receiver<Self>(self);
-    if (s == nullptr) return nullptr;
-    detail::UseGuard use(s, Use::kShared);
-    if (!use) return nullptr;
-    Args a;
-    PyRef kwargs;
-    Keywords kw{nullptr, nullptr, kwds};
-    if (!detail::bind_convert<Sig>(&PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kw, a,
-                                   kwargs))
-      return nullptr;
-    return std::apply([&](auto&&... xs) { return Fn(s, std::move(xs)...); }, std::move(a));
+  return detail::guarded<PyObject*>(nullptr, [&] {
+    return detail::on_receiver<Self, Use::kShared>(self, [&](Self* s) {
+      using Args = typename detail::Body<decltype(Fn)>::Args;
+      return detail::bound_call<Sig, Args>(detail::tuple_items(args), PyTuple_GET_SIZE(args),
+                                           Keywords{nullptr, nullptr, kwds},
+                                           [&](auto&&... xs) { return Fn(s, std::move(xs)...); });
+    });
   });
 }
 
-// METH_NOARGS method.
+// METH_NOARGS method; also the property getter (its closure is unused) and
+// tp_repr below: bodies that take only the receiver.
 template <class Self, auto Fn, Use U = Use::kShared>
-PyObject* noargs(PyObject* self, PyObject*) {
-  return detail::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    Self* s = detail::receiver<Self>(self);
-    if (s == nullptr) return nullptr;
-    detail::UseGuard use(s, U);
-    if (!use) return nullptr;
-    return Fn(s);
-  });
+PyObject* noargs(PyObject* self, PyObject* = nullptr) {
+  return detail::guarded<PyObject*>(nullptr,
+                                    [&] { return detail::on_receiver<Self, U>(self, Fn); });
+}
+
+template <class Self, auto Fn>
+PyObject* getter(PyObject* self, void*) {
+  return noargs<Self, Fn>(self);
+}
+
+template <class Self, auto Fn>
+PyObject* repr(PyObject* self) {
+  return noargs<Self, Fn>(self);
 }
 
 // Module function (METH_FASTCALL | METH_KEYWORDS); the body takes no self.
 template <const Signature& Sig, auto Fn>
 PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return detail::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+  return detail::guarded<PyObject*>(nullptr, [&] {
     using Args = typename detail::FreeBody<decltype(Fn)>::Args;
-    Args a;
-    PyRef kwargs;
-    Keywords kw{args + nargs, kwnames, nullptr};
-    if (!detail::bind_convert<Sig>(args, nargs, kw, a, kwargs)) return nullptr;
-    return std::apply([&](auto&&... xs) { return Fn(std::move(xs)...); }, std::move(a));
+    return detail::bound_call<Sig, Args>(args, nargs, Keywords{args + nargs, kwnames, nullptr},
+                                         [&](auto&&... xs) { return Fn(std::move(xs)...); });
   });
 }
 
 // tp_new: the body gets the type being instantiated (a subclass for Service).
 template <const Signature& Sig, auto Fn>
 PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwds) {
-  return detail::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+  return detail::guarded<PyObject*>(nullptr, [&] {
     using Args = typename detail::Body<decltype(Fn)>::Args;
-    Args a;
-    PyRef kwargs;
-    Keywords kw{nullptr, nullptr, kwds};
-    if (!detail::bind_convert<Sig>(&PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kw, a,
-                                   kwargs))
-      return nullptr;
-    return std::apply([&](auto&&... xs) { return Fn(type, std::move(xs)...); }, std::move(a));
-  });
-}
-
-// Property getter.
-template <class Self, auto Fn>
-PyObject* getter(PyObject* self, void*) {
-  return detail::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    Self* s = detail::receiver<Self>(self);
-    if (s == nullptr) return nullptr;
-    detail::UseGuard use(s, Use::kShared);
-    if (!use) return nullptr;
-    return Fn(s);
+    return detail::bound_call<Sig, Args>(detail::tuple_items(args), PyTuple_GET_SIZE(args),
+                                         Keywords{nullptr, nullptr, kwds},
+                                         [&](auto&&... xs) { return Fn(type, std::move(xs)...); });
   });
 }
 
@@ -304,18 +307,6 @@ int setter(PyObject* self, PyObject* value, void*) {
     std::tuple_element_t<0, Args> v;
     if (!convert_arg(value, ArgName, &v)) return -1;
     return Fn(s, std::move(v)) ? 0 : -1;
-  });
-}
-
-// tp_repr.
-template <class Self, auto Fn>
-PyObject* repr(PyObject* self) {
-  return detail::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    Self* s = detail::receiver<Self>(self);
-    if (s == nullptr) return nullptr;
-    detail::UseGuard use(s, Use::kShared);
-    if (!use) return nullptr;
-    return Fn(s);
   });
 }
 
