@@ -148,13 +148,17 @@ PyTypeObject* make_cell_type() {
   static PyMethodDef* methods = build_methods(
       {
           {&kSetValueNumber, "set_value_number",
-           as_cfunction(method<Self, kSetValueNumber, set_value_number>), kFast, nullptr},
+           as_cfunction(method<Self, kSetValueNumber, set_value_number>), kFast,
+           "Stores a float (anything float() accepts) as a Number; removes the formula."},
           {&kSetValueInteger, "set_value_integer",
-           as_cfunction(method<Self, kSetValueInteger, set_value_integer>), kFast, nullptr},
+           as_cfunction(method<Self, kSetValueInteger, set_value_integer>), kFast,
+           "Stores a 32-bit signed int as an Integer; removes the formula."},
           {&kSetValueBool, "set_value_bool",
-           as_cfunction(method<Self, kSetValueBool, set_value_bool>), kFast, nullptr},
+           as_cfunction(method<Self, kSetValueBool, set_value_bool>), kFast,
+           "Stores a bool as a Boolean (an int is refused); removes the formula."},
           {&kSetValueDatetime, "set_value_datetime",
-           as_cfunction(method<Self, kSetValueDatetime, set_value_datetime>), kFast, nullptr},
+           as_cfunction(method<Self, kSetValueDatetime, set_value_datetime>), kFast,
+           "Stores a naive datetime.datetime as a DateTime; removes the formula."},
       },
       /*bound=*/true);
   return create_type("quillmoor.Cell", sizeof(Self),
