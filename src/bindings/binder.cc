@@ -174,29 +174,56 @@ std::string text_signature(const Signature& sig, bool method, const char* doc) {
   return s;
 }
 
-void prefix_argument_error(const char* name) {
-  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+namespace {
+
+// The pending exception as one normalised object (a new reference), cleared
+// from the thread; and the way back, without chaining it to anything.
+PyObject* take_exception() {
+#if PY_VERSION_HEX >= 0x030C0000
+  return PyErr_GetRaisedException();
+#else
   PyObject *type, *value, *tb;
   PyErr_Fetch(&type, &value, &tb);
   PyErr_NormalizeException(&type, &value, &tb);
-  PyRef t = PyRef::steal(type), v = PyRef::steal(value), trace = PyRef::steal(tb);
-  PyRef text = PyRef::steal(PyObject_Str(v.get()));
+  if (tb != nullptr && value != nullptr) PyException_SetTraceback(value, tb);
+  Py_XDECREF(type);
+  Py_XDECREF(tb);
+  return value;
+#endif
+}
+
+void restore_exception(PyObject* exc) {  // steals exc
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(exc);
+#else
+  PyErr_Restore(PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(exc))).release(), exc, nullptr);
+#endif
+}
+
+}  // namespace
+
+void prefix_argument_error(const char* name) {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+  PyRef original = PyRef::steal(take_exception());
+  if (!original) return;
+  PyRef text = PyRef::steal(PyObject_Str(original.get()));
   if (!text) return;
   PyRef msg = PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
   if (!msg) return;
   PyRef err = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, msg.get()));
   if (!err) return;
   // The new error takes over the conversion error's own cause; the
-  // conversion error itself is not chained.
-  PyObject* cause = PyException_GetCause(v.get());  // new reference or null
+  // conversion error itself is not chained. Like any error raised here, its
+  // context is the exception being handled, if any.
+  PyObject* cause = PyException_GetCause(original.get());  // new reference or null
   if (cause != nullptr) PyException_SetCause(err.get(), cause);  // steals
-  PyErr_SetObject(PyExc_TypeError, err.get());
-  // PyErr_SetObject chains the exception being handled, if any, as the
-  // context; the conversion error must not show up there.
-  PyErr_Fetch(&type, &value, &tb);
-  PyErr_NormalizeException(&type, &value, &tb);
-  if (value != nullptr) PyException_SetContext(value, nullptr);
-  PyErr_Restore(type, value, tb);
+  PyObject* handled = PyErr_GetHandledException();  // new reference or null
+  if (handled != nullptr && handled != Py_None) {
+    PyException_SetContext(err.get(), handled);  // steals
+  } else {
+    Py_XDECREF(handled);
+  }
+  restore_exception(err.release());
 }
 
 // ---- converters ---------------------------------------------------------------
