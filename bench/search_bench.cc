@@ -57,7 +57,7 @@ void run(benchmark::State& state, F&& f) {
   if (workers != 0) limit.emplace(workers);
   size_t found = 0;
   for (auto _ : state) {
-    found = f(CellSpan(seq));
+    found = f(CellView(seq));
     benchmark::DoNotOptimize(found);
   }
   state.counters["workers"] = static_cast<double>(pool::worker_count());
@@ -66,26 +66,26 @@ void run(benchmark::State& state, F&& f) {
 }
 
 void BM_FilterLiteral(benchmark::State& state) {
-  run(state, [](CellSpan s) { return find_cells_by_regex("total", s)->size(); });
+  run(state, [](CellView s) { return find_cells_by_regex("total", s)->size(); });
 }
 
 void BM_FilterClass(benchmark::State& state) {
-  run(state, [](CellSpan s) { return find_cells_by_regex("\\d+\\.5$", s)->size(); });
+  run(state, [](CellView s) { return find_cells_by_regex("\\d+\\.5$", s)->size(); });
 }
 
 void BM_FirstMatchLast(benchmark::State& state) {
-  run(state, [](CellSpan s) {
-    const CellRef* hit = *find_cell_by_regex("needle", s);
+  run(state, [](CellView s) {
+    CellHit hit = *find_cell_by_regex("needle", s);
     return hit ? static_cast<size_t>(hit - s.data()) : 0;
   });
 }
 
 void BM_FilterStr(benchmark::State& state) {
-  run(state, [](CellSpan s) { return find_cells_by_str("Total 5", s).size(); });
+  run(state, [](CellView s) { return find_cells_by_str("Total 5", s).size(); });
 }
 
 void BM_RangeRows(benchmark::State& state) {
-  run(state, [](CellSpan s) { return find_cells_range_rows(1000, 50'000, s).size(); });
+  run(state, [](CellView s) { return find_cells_range_rows(1000, 50'000, s).size(); });
 }
 
 #define QM_WORKERS ->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()

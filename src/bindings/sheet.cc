@@ -262,32 +262,21 @@ PyObject* get_hidden_by_column(Self* self, Col col) {
 // depend on the order it scans, so the filters scan storage order and sort
 // only their hits; the anchor searches walk the sorted sequence itself.
 
-// Runs f over the sheet's cells in storage order under the sheet's shared lock.
+// Runs f over the sheet's cells in storage order under the sheet's shared
+// lock. The view holds raw pointers (no reference per cell): the table keeps
+// the records alive while the lock is held, and f keeps only what it returns.
 template <class F>
 auto over_storage(Self* self, F&& f) {
   std::shared_lock r(self->rec->lock());
-  std::vector<CellRef> seq = self->rec->cells.storage_order();
-  return f(CellSpan(seq));
+  std::vector<CellRecord*> seq = self->rec->cells.storage_view();
+  return f(CellView(seq));
 }
 
 template <class F>
 auto over_sorted(Self* self, F&& f) {
   std::shared_lock r(self->rec->lock());
-  std::vector<CellRef> seq = self->rec->cells.sorted();
-  return f(CellSpan(seq));
-}
-
-// Orders a filter's hits by row, then column. Runs under the sheet's shared
-// lock, so the coordinates cannot change meanwhile.
-void sort_hits(std::vector<CellRef>& hits) {
-  std::vector<std::pair<uint64_t, CellRecord*>> keyed;
-  keyed.reserve(hits.size());
-  for (CellRef& c : hits) {
-    uint64_t key = c->key();
-    keyed.emplace_back(key, c.leak());
-  }
-  pool::sort_by_key(keyed);
-  for (size_t i = 0; i < keyed.size(); ++i) hits[i] = CellRef::adopt(keyed[i].second);
+  std::vector<CellRecord*> seq = self->rec->cells.sorted_view();
+  return f(CellView(seq));
 }
 
 PyObject* first_result(Result<CellRef> r) {
@@ -300,7 +289,7 @@ PyObject* list_result(Result<std::vector<CellRef>> r) {
   return cells_list(*r);
 }
 
-CellRef owned(const CellRef* p) { return p ? *p : CellRef(); }
+CellRef owned(CellHit p) { return p ? CellRef::share(*p) : CellRef(); }
 
 constexpr const char* kRegexParams[] = {"regex"};
 constexpr const char* kValueParams[] = {"value"};
@@ -323,8 +312,8 @@ constexpr Signature kFindCellsRangeRows{"Sheet.find_cells_range_rows", kRowsPara
 constexpr Signature kFindCellsRangeCols{"Sheet.find_cells_range_cols", kColsParams, 2};
 
 PyObject* find_cell_by_regex(Self* self, std::string_view regex) {
-  return first_result(over_storage(self, [&](CellSpan seq) -> Result<CellRef> {
-    Result<const CellRef*> r = qm::find_cell_by_regex(regex, seq);
+  return first_result(over_storage(self, [&](CellView seq) -> Result<CellRef> {
+    Result<CellHit> r = qm::find_cell_by_regex(regex, seq);
     if (!r.ok()) return r.status();
     return owned(*r);
   }));
@@ -332,12 +321,12 @@ PyObject* find_cell_by_regex(Self* self, std::string_view regex) {
 
 PyObject* find_cell_by_str(Self* self, std::string_view value) {
   return cell_or_none(
-      over_storage(self, [&](CellSpan seq) { return owned(qm::find_cell_by_str(value, seq)); }));
+      over_storage(self, [&](CellView seq) { return owned(qm::find_cell_by_str(value, seq)); }));
 }
 
 PyObject* find_cell_by_letter(Self* self, std::string_view letter) {
-  return first_result(over_storage(self, [&](CellSpan seq) -> Result<CellRef> {
-    Result<const CellRef*> r = qm::find_cell_by_letter(letter, seq);
+  return first_result(over_storage(self, [&](CellView seq) -> Result<CellRef> {
+    Result<CellHit> r = qm::find_cell_by_letter(letter, seq);
     if (!r.ok()) return r.status();
     return owned(*r);
   }));
@@ -346,43 +335,43 @@ PyObject* find_cell_by_letter(Self* self, std::string_view letter) {
 // A filter over storage order whose hits are then sorted.
 template <class F>
 PyObject* sorted_filter(Self* self, F&& filter) {
-  return list_result(over_storage(self, [&](CellSpan seq) -> Result<std::vector<CellRef>> {
+  return list_result(over_storage(self, [&](CellView seq) -> Result<std::vector<CellRef>> {
     Result<std::vector<CellRef>> r = filter(seq);
-    if (r.ok()) sort_hits(*r);
+    if (r.ok()) sort_by_position(*r);
     return r;
   }));
 }
 
 PyObject* find_cells_by_regex(Self* self, std::string_view regex) {
-  return sorted_filter(self, [&](CellSpan seq) { return qm::find_cells_by_regex(regex, seq); });
+  return sorted_filter(self, [&](CellView seq) { return qm::find_cells_by_regex(regex, seq); });
 }
 
 PyObject* find_cells_by_str(Self* self, std::string_view value) {
-  return sorted_filter(self, [&](CellSpan seq) -> Result<std::vector<CellRef>> {
+  return sorted_filter(self, [&](CellView seq) -> Result<std::vector<CellRef>> {
     return qm::find_cells_by_str(value, seq);
   });
 }
 
 PyObject* find_cells_for_rows_by_regex(Self* self, std::string_view regex, Col col_stop) {
-  return sorted_filter(self, [&](CellSpan seq) {
+  return sorted_filter(self, [&](CellView seq) {
     return qm::find_cells_for_rows_by_regex(regex, col_stop.v, seq);
   });
 }
 
 PyObject* find_cells_for_cols_by_regex(Self* self, std::string_view regex, Row row_stop) {
-  return sorted_filter(self, [&](CellSpan seq) {
+  return sorted_filter(self, [&](CellView seq) {
     return qm::find_cells_for_cols_by_regex(regex, row_stop.v, seq);
   });
 }
 
 PyObject* find_cells_multi_regex(Self* self, std::string_view before, std::string_view after) {
   return list_result(over_sorted(
-      self, [&](CellSpan seq) { return qm::find_cells_multi_regex(before, after, seq); }));
+      self, [&](CellView seq) { return qm::find_cells_multi_regex(before, after, seq); }));
 }
 
 PyObject* find_cells_between_regex(Self* self, std::string_view before, std::string_view after) {
   return list_result(over_sorted(
-      self, [&](CellSpan seq) { return qm::find_cells_between_regex(before, after, seq); }));
+      self, [&](CellView seq) { return qm::find_cells_between_regex(before, after, seq); }));
 }
 
 PyObject* find_cells_range_rows(Self* self, Row start_row, Row end_row) {

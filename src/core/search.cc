@@ -102,7 +102,7 @@ struct BoundedPatternTest {
 // The first-match shape over cell records: make_test() is called once per
 // piece, the test once per record under the record's shared lock.
 template <class MakeTest>
-const CellRef* first_cell(CellSpan seq, MakeTest&& make_test) {
+CellHit first_cell(CellView seq, MakeTest&& make_test) {
   std::optional<size_t> hit = pool::first_match(seq.size(), [&](size_t begin, size_t end) {
     auto test = make_test();
     for (size_t i = begin; i < end; ++i) {
@@ -116,9 +116,9 @@ const CellRef* first_cell(CellSpan seq, MakeTest&& make_test) {
 }
 
 // The filtering shape over cell records: new handles to every record the
-// test accepts, in sequence order.
+// test accepts, in sequence order. Only the hits gain a reference.
 template <class MakeTest>
-std::vector<CellRef> filter_cells(CellSpan seq, MakeTest&& make_test) {
+std::vector<CellRef> filter_cells(CellView seq, MakeTest&& make_test) {
   return pool::collect<CellRef>(
       seq.size(), [&](size_t begin, size_t end, std::vector<CellRef>& out) {
         auto test = make_test();
@@ -129,7 +129,7 @@ std::vector<CellRef> filter_cells(CellSpan seq, MakeTest&& make_test) {
             std::shared_lock read(c.lock());
             keep = test(c);
           }
-          if (keep) out.push_back(seq[i]);
+          if (keep) out.push_back(CellRef::share(seq[i]));
         }
       });
 }
@@ -137,7 +137,7 @@ std::vector<CellRef> filter_cells(CellSpan seq, MakeTest&& make_test) {
 // The value texts of the records for which where(record) holds, one per
 // record, in sequence order. The text is copied out under the record's lock.
 template <class Where>
-std::vector<std::string> collect_values(CellSpan seq, Where where) {
+std::vector<std::string> collect_values(CellView seq, Where where) {
   return pool::collect<std::string>(
       seq.size(), [&](size_t begin, size_t end, std::vector<std::string>& out) {
         TextSource text;
@@ -161,7 +161,7 @@ std::vector<T> sorted_unique(std::span<const T> values) {
 // The anchor scan: calls emit(position) for each marker, in order, until
 // emit returns false. Sequential, on the calling thread.
 template <class Emit>
-Status anchor_scan(std::string_view before_regex, std::string_view after_regex, CellSpan seq,
+Status anchor_scan(std::string_view before_regex, std::string_view after_regex, CellView seq,
                    Emit&& emit) {
   Result<Pattern> before = Pattern::compile(before_regex, true);
   if (!before.ok()) return before.status();
@@ -193,19 +193,19 @@ Status anchor_scan(std::string_view before_regex, std::string_view after_regex, 
 
 // ---- text, pattern, coordinate and letter searches ---------------------------
 
-const CellRef* find_cell_by_str(std::string_view text, CellSpan seq) {
+CellHit find_cell_by_str(std::string_view text, CellView seq) {
   std::string_view want = trim_unicode_space(text);
   detail::KindFilter kinds(want);
   return detail::first_cell(seq, [&] { return detail::TrimmedEquals(want, kinds); });
 }
 
-std::vector<CellRef> find_cells_by_str(std::string_view text, CellSpan seq) {
+std::vector<CellRef> find_cells_by_str(std::string_view text, CellView seq) {
   std::string_view want = trim_unicode_space(text);
   detail::KindFilter kinds(want);
   return detail::filter_cells(seq, [&] { return detail::TrimmedEquals(want, kinds); });
 }
 
-Result<const CellRef*> find_cell_by_regex(std::string_view regex, CellSpan seq) {
+Result<CellHit> find_cell_by_regex(std::string_view regex, CellView seq) {
   Result<Pattern> p = Pattern::compile(regex, true);
   if (!p.ok()) return p.status();
   const Pattern& pattern = *p;
@@ -213,7 +213,7 @@ Result<const CellRef*> find_cell_by_regex(std::string_view regex, CellSpan seq) 
   return detail::first_cell(seq, [&] { return detail::PatternTest(pattern, kinds); });
 }
 
-Result<std::vector<CellRef>> find_cells_by_regex(std::string_view regex, CellSpan seq) {
+Result<std::vector<CellRef>> find_cells_by_regex(std::string_view regex, CellView seq) {
   Result<Pattern> p = Pattern::compile(regex, true);
   if (!p.ok()) return p.status();
   const Pattern& pattern = *p;
@@ -221,21 +221,21 @@ Result<std::vector<CellRef>> find_cells_by_regex(std::string_view regex, CellSpa
   return detail::filter_cells(seq, [&] { return detail::PatternTest(pattern, kinds); });
 }
 
-const CellRef* find_cell_by_coords(uint32_t row, uint16_t column, CellSpan seq) {
+CellHit find_cell_by_coords(uint32_t row, uint16_t column, CellView seq) {
   return detail::first_cell(seq, [&] {
     return [row, column](const CellRecord& c) { return c.row() == row && c.column() == column; };
   });
 }
 
-std::optional<std::string> find_value_by_coords(uint32_t row, uint16_t column, CellSpan seq) {
-  const CellRef* hit = find_cell_by_coords(row, column, seq);
+std::optional<std::string> find_value_by_coords(uint32_t row, uint16_t column, CellView seq) {
+  CellHit hit = find_cell_by_coords(row, column, seq);
   if (hit == nullptr) return std::nullopt;
   std::shared_lock read((*hit)->lock());
   ValueTextBuffer buf;
   return std::string(value_text((*hit)->value(), buf));
 }
 
-Result<const CellRef*> find_cell_by_letter(std::string_view letter, CellSpan seq) {
+Result<CellHit> find_cell_by_letter(std::string_view letter, CellView seq) {
   Result<Coordinate> at = parse_letter(letter);
   if (!at.ok()) return at.status();
   return find_cell_by_coords(at->row, at->column, seq);
@@ -243,7 +243,7 @@ Result<const CellRef*> find_cell_by_letter(std::string_view letter, CellSpan seq
 
 // ---- ranges, bounded scans and value lookups ---------------------------------
 
-std::vector<CellRef> find_cells_range_rows(uint32_t start_row, uint32_t end_row, CellSpan seq) {
+std::vector<CellRef> find_cells_range_rows(uint32_t start_row, uint32_t end_row, CellView seq) {
   if (start_row > end_row) return {};
   return detail::filter_cells(seq, [&] {
     return [start_row, end_row](const CellRecord& c) {
@@ -252,7 +252,7 @@ std::vector<CellRef> find_cells_range_rows(uint32_t start_row, uint32_t end_row,
   });
 }
 
-std::vector<CellRef> find_cells_range_cols(uint16_t start_col, uint16_t end_col, CellSpan seq) {
+std::vector<CellRef> find_cells_range_cols(uint16_t start_col, uint16_t end_col, CellView seq) {
   if (start_col > end_col) return {};
   return detail::filter_cells(seq, [&] {
     return [start_col, end_col](const CellRecord& c) {
@@ -262,7 +262,7 @@ std::vector<CellRef> find_cells_range_cols(uint16_t start_col, uint16_t end_col,
 }
 
 Result<std::vector<CellRef>> find_cells_for_cols_by_regex(std::string_view regex,
-                                                          uint32_t row_stop, CellSpan seq) {
+                                                          uint32_t row_stop, CellView seq) {
   Result<Pattern> p = Pattern::compile(regex, true);
   if (!p.ok()) return p.status();
   const Pattern& pattern = *p;
@@ -273,7 +273,7 @@ Result<std::vector<CellRef>> find_cells_for_cols_by_regex(std::string_view regex
 }
 
 Result<std::vector<CellRef>> find_cells_for_rows_by_regex(std::string_view regex,
-                                                          uint16_t col_stop, CellSpan seq) {
+                                                          uint16_t col_stop, CellView seq) {
   Result<Pattern> p = Pattern::compile(regex, true);
   if (!p.ok()) return p.status();
   const Pattern& pattern = *p;
@@ -284,7 +284,7 @@ Result<std::vector<CellRef>> find_cells_for_rows_by_regex(std::string_view regex
 }
 
 std::vector<std::string> find_values_by_col_rows(uint16_t column, std::span<const uint32_t> rows,
-                                                 CellSpan seq) {
+                                                 CellView seq) {
   if (rows.empty()) return {};
   std::vector<uint32_t> wanted = detail::sorted_unique(rows);
   return detail::collect_values(seq, [&](const CellRecord& c) {
@@ -293,7 +293,7 @@ std::vector<std::string> find_values_by_col_rows(uint16_t column, std::span<cons
 }
 
 std::vector<std::string> find_values_by_row_cols(uint32_t row, std::span<const uint16_t> columns,
-                                                 CellSpan seq) {
+                                                 CellView seq) {
   if (columns.empty()) return {};
   std::vector<uint16_t> wanted = detail::sorted_unique(columns);
   return detail::collect_values(seq, [&](const CellRecord& c) {
@@ -304,10 +304,10 @@ std::vector<std::string> find_values_by_row_cols(uint32_t row, std::span<const u
 // ---- anchor searches -----------------------------------------------------------
 
 Result<std::vector<CellRef>> find_cells_multi_regex(std::string_view before_regex,
-                                                    std::string_view after_regex, CellSpan seq) {
+                                                    std::string_view after_regex, CellView seq) {
   std::vector<CellRef> markers;
   Status s = detail::anchor_scan(before_regex, after_regex, seq, [&](size_t i) {
-    markers.push_back(seq[i]);
+    markers.push_back(CellRef::share(seq[i]));
     return true;
   });
   if (!s.ok()) return s;
@@ -315,7 +315,7 @@ Result<std::vector<CellRef>> find_cells_multi_regex(std::string_view before_rege
 }
 
 Result<std::vector<CellRef>> find_cells_between_regex(std::string_view before_regex,
-                                                      std::string_view after_regex, CellSpan seq) {
+                                                      std::string_view after_regex, CellView seq) {
   uint32_t rows[2];
   size_t found = 0;
   Status s = detail::anchor_scan(before_regex, after_regex, seq, [&](size_t i) {
@@ -346,12 +346,12 @@ CellRect CellRect::with_defaults(std::optional<uint32_t> start_row,
   return r;
 }
 
-std::vector<CellRef> select_range(CellSpan cells, const CellRect& rect) {
+std::vector<CellRef> select_range(CellView cells, const CellRect& rect) {
   using Entry = std::pair<uint64_t, CellRecord*>;
   std::vector<Entry> kept = pool::collect<Entry>(
       cells.size(), [&](size_t begin, size_t end, std::vector<Entry>& out) {
         for (size_t i = begin; i < end; ++i) {
-          CellRecord* c = cells[i].get();
+          CellRecord* c = cells[i];
           std::shared_lock read(c->lock());
           if (rect.contains(c->row(), c->column())) out.emplace_back(c->key(), c);
         }
@@ -363,6 +363,18 @@ std::vector<CellRef> select_range(CellSpan cells, const CellRect& rect) {
   // reference to each.
   for (const Entry& e : kept) result.push_back(CellRef::share(e.second));
   return result;
+}
+
+void sort_by_position(std::vector<CellRef>& cells) {
+  using Entry = std::pair<uint64_t, CellRecord*>;
+  std::vector<Entry> keyed;
+  keyed.reserve(cells.size());
+  for (const CellRef& c : cells) keyed.emplace_back(c->key(), c.get());
+  pool::sort_by_key(keyed);  // the only step that can throw (std::bad_alloc)
+  // The references move from the handles to their new places: no count
+  // changes.
+  for (CellRef& c : cells) c.leak();
+  for (size_t i = 0; i < keyed.size(); ++i) cells[i] = CellRef::adopt(keyed[i].second);
 }
 
 // ---- sheet searches of a finder ----------------------------------------------------

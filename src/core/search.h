@@ -4,9 +4,17 @@
 //   Result<std::vector<CellRef>> hits = find_cells_by_regex("^total$", cells);
 //   const CellRef* first = find_cell_by_str("  Total ", cells);  // nullptr: none
 //
-// Shapes. A first-match search returns a pointer to the first matching handle
-// of the sequence (the one a scan from the front finds first) or nullptr; the
-// pointer points into the caller's span and lives as long as it. A filtering
+// Sequences. The engine scans a CellView: a span of raw record pointers, so a
+// search over a sheet's own table needs no reference per cell (see
+// CellTable::storage_view) and a vector of handles is scanned in place (a
+// CellView converts from a span of CellRef without copying). The caller keeps
+// every record of the view alive during the call.
+//
+// Shapes. A first-match search returns a pointer to the first matching
+// element of the view (the one a scan from the front finds first) or
+// nullptr; it points into the caller's sequence and lives as long as it
+// (hit_handle() turns it back into the caller's CellRef when the view was
+// made from handles). A filtering
 // search returns new handles (shared, never copies of records) to every
 // matching record, in sequence order; a value lookup returns value texts in
 // sequence order. Searches that compile a pattern or parse a letter return a
@@ -37,6 +45,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "core/records.h"
@@ -48,53 +57,77 @@ namespace qm {
 using CellSpan = std::span<const CellRef>;
 using SheetSpan = std::span<const SheetRef>;
 
+// A handle is exactly its record pointer, so a run of handles is read as a
+// run of pointers.
+static_assert(std::is_standard_layout_v<CellRef> && sizeof(CellRef) == sizeof(CellRecord*) &&
+              alignof(CellRef) == alignof(CellRecord*));
+
+// The engine's search sequence: record pointers, in sequence order.
+class CellView : public std::span<CellRecord* const> {
+ public:
+  using std::span<CellRecord* const>::span;
+  CellView() = default;
+  CellView(std::span<CellRecord* const> raw) : span(raw) {}  // NOLINT: implicit on purpose
+  CellView(const std::vector<CellRecord*>& raw) : span(raw) {}  // NOLINT
+  // The handles' own pointers, in place.
+  CellView(CellSpan refs)  // NOLINT
+      : span(reinterpret_cast<CellRecord* const*>(refs.data()), refs.size()) {}
+  CellView(const std::vector<CellRef>& refs) : CellView(CellSpan(refs)) {}  // NOLINT
+};
+
+// A first-match answer: a pointer to the matching element, or nullptr.
+using CellHit = CellRecord* const*;
+
+// The caller's handle behind a hit of a view made from handles.
+inline const CellRef* hit_handle(CellHit hit) { return reinterpret_cast<const CellRef*>(hit); }
+
 // ---- text, pattern, coordinate and letter searches ---------------------------
 
 // First / every record whose trimmed value text equals the trimmed text, byte
 // for byte (case-sensitive, no other normalisation). An empty or all-space
 // text finds the records whose value text is empty or all space.
-const CellRef* find_cell_by_str(std::string_view text, CellSpan seq);
-std::vector<CellRef> find_cells_by_str(std::string_view text, CellSpan seq);
+CellHit find_cell_by_str(std::string_view text, CellView seq);
+std::vector<CellRef> find_cells_by_str(std::string_view text, CellView seq);
 
 // First / every record whose value text the pattern "(?i)" + regex matches
 // somewhere. The pattern is compiled once per call and shared by the workers.
-Result<const CellRef*> find_cell_by_regex(std::string_view regex, CellSpan seq);
-Result<std::vector<CellRef>> find_cells_by_regex(std::string_view regex, CellSpan seq);
+Result<CellHit> find_cell_by_regex(std::string_view regex, CellView seq);
+Result<std::vector<CellRef>> find_cells_by_regex(std::string_view regex, CellView seq);
 
 // First record at (row, column).
-const CellRef* find_cell_by_coords(uint32_t row, uint16_t column, CellSpan seq);
+CellHit find_cell_by_coords(uint32_t row, uint16_t column, CellView seq);
 
 // Value text (not trimmed) of the first record at (row, column), or nullopt.
-std::optional<std::string> find_value_by_coords(uint32_t row, uint16_t column, CellSpan seq);
+std::optional<std::string> find_value_by_coords(uint32_t row, uint16_t column, CellView seq);
 
 // First record at the coordinate that letter parsing reads from letter
 // ("$b$3" is row 3, column 2). The letter is parsed once, before any record
 // is examined; a refusal is returned as parse_letter's Status (kLetter).
-Result<const CellRef*> find_cell_by_letter(std::string_view letter, CellSpan seq);
+Result<CellHit> find_cell_by_letter(std::string_view letter, CellView seq);
 
 // ---- ranges, bounded scans and value lookups ---------------------------------
 
 // Records with start_row <= row <= end_row (start_col <= column <= end_col).
 // Inverted bounds select nothing; they are not swapped.
-std::vector<CellRef> find_cells_range_rows(uint32_t start_row, uint32_t end_row, CellSpan seq);
-std::vector<CellRef> find_cells_range_cols(uint16_t start_col, uint16_t end_col, CellSpan seq);
+std::vector<CellRef> find_cells_range_rows(uint32_t start_row, uint32_t end_row, CellView seq);
+std::vector<CellRef> find_cells_range_cols(uint16_t start_col, uint16_t end_col, CellView seq);
 
 // Records with row <= row_stop (column <= col_stop) whose value text the
 // pattern "(?i)" + regex matches. The position is tested first, so records
 // past the stop cost no text and no matching.
 Result<std::vector<CellRef>> find_cells_for_cols_by_regex(std::string_view regex,
-                                                          uint32_t row_stop, CellSpan seq);
+                                                          uint32_t row_stop, CellView seq);
 Result<std::vector<CellRef>> find_cells_for_rows_by_regex(std::string_view regex,
-                                                          uint16_t col_stop, CellSpan seq);
+                                                          uint16_t col_stop, CellView seq);
 
 // Value texts (not trimmed) of the records in column `column` whose row is
 // one of `rows` (in row `row` whose column is one of `columns`): one text per
 // record, in sequence order. The order and repetitions of the list do not
 // matter.
 std::vector<std::string> find_values_by_col_rows(uint16_t column, std::span<const uint32_t> rows,
-                                                 CellSpan seq);
+                                                 CellView seq);
 std::vector<std::string> find_values_by_row_cols(uint32_t row, std::span<const uint16_t> columns,
-                                                 CellSpan seq);
+                                                 CellView seq);
 
 // ---- anchor searches -----------------------------------------------------------
 
@@ -106,7 +139,7 @@ std::vector<std::string> find_values_by_row_cols(uint32_t row, std::span<const u
 // before_regex is compiled first, so when both are invalid its error is the
 // one returned. The scan is sequential, on the calling thread.
 Result<std::vector<CellRef>> find_cells_multi_regex(std::string_view before_regex,
-                                                    std::string_view after_regex, CellSpan seq);
+                                                    std::string_view after_regex, CellView seq);
 
 // Every record whose row lies in the band of the first two markers of the
 // anchor scan above: from the first marker's row to the second's, both
@@ -114,7 +147,7 @@ Result<std::vector<CellRef>> find_cells_multi_regex(std::string_view before_rege
 // marker, or a second row below the first, nothing. The scan stops after two
 // markers; the band filter runs on the pool over the whole sequence.
 Result<std::vector<CellRef>> find_cells_between_regex(std::string_view before_regex,
-                                                      std::string_view after_regex, CellSpan seq);
+                                                      std::string_view after_regex, CellView seq);
 
 // ---- rectangle selection ---------------------------------------------------------
 
@@ -141,7 +174,12 @@ struct CellRect {
 // lie inside rect, ordered by row, then column: filtered on the pool first,
 // then only the kept ones sorted (pool::sort_by_key). Records sharing a
 // coordinate (impossible in a cell table) come out in unspecified order.
-std::vector<CellRef> select_range(CellSpan cells, const CellRect& rect);
+std::vector<CellRef> select_range(CellView cells, const CellRect& rect);
+
+// Orders the handles by row, then column, in place (pool::sort_by_key): how
+// a filter over a table's storage order gets sorted results. The caller keeps
+// the coordinates from changing meanwhile (holds the sheet lock shared).
+void sort_by_position(std::vector<CellRef>& cells);
 
 // ---- sheet searches of a finder ----------------------------------------------------
 

@@ -65,12 +65,52 @@ std::vector<CellRef> CellTable::storage_order() const {
   return out;
 }
 
+std::vector<CellRecord*> CellTable::storage_view() const {
+  std::vector<CellRecord*> out;
+  out.reserve(set_.size());
+  for (const CellRef& c : set_) out.push_back(c.get());
+  return out;
+}
+
 std::vector<std::pair<uint64_t, CellRecord*>> CellTable::sorted_entries() const {
-  std::vector<std::pair<uint64_t, CellRecord*>> entries;
-  entries.reserve(set_.size());
-  for (const CellRef& c : set_) entries.emplace_back(c->key(), c.get());
+  using Entry = std::pair<uint64_t, CellRecord*>;
+  // The pointers first (a walk over the table's slots, touching no record),
+  // then the keys, which read every record: a cache miss each, so they are
+  // read on the pool with the next records prefetched.
+  std::vector<Entry> entries(set_.size());
+  {
+    size_t i = 0;
+    for (const CellRef& c : set_) entries[i++].second = c.get();
+  }
+  constexpr size_t kAhead = 8;
+  auto fill_keys = [&entries](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      if (i + kAhead < end) __builtin_prefetch(entries[i + kAhead].second);
+      entries[i].first = entries[i].second->key();
+    }
+  };
+  const size_t n = entries.size();
+  const size_t pieces = pool::detail::piece_count(n);
+  const size_t threads = pool::detail::threads_for(n);
+  if (threads <= 1) {
+    fill_keys(0, n);
+  } else {
+    auto body = [&](size_t piece) {
+      size_t begin = piece * pool::kPieceSize;
+      fill_keys(begin, std::min(n, begin + pool::kPieceSize));
+      return true;
+    };
+    pool::detail::run_ordered(pieces, threads, body);
+  }
   pool::sort_by_key(entries);
   return entries;
+}
+
+std::vector<CellRecord*> CellTable::sorted_view() const {
+  std::vector<std::pair<uint64_t, CellRecord*>> entries = sorted_entries();
+  std::vector<CellRecord*> out(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) out[i] = entries[i].second;
+  return out;
 }
 
 namespace {

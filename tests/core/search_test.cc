@@ -45,7 +45,7 @@ std::vector<const CellRecord*> records(const std::vector<CellRef>& v) {
   return out;
 }
 
-size_t index_in(const CellRef* hit, CellSpan seq) {
+size_t index_in(CellHit hit, CellView seq) {
   return hit == nullptr ? kNone : static_cast<size_t>(hit - seq.data());
 }
 
@@ -247,7 +247,7 @@ TEST_P(SearchEquivalenceTest, SameAsSequentialReference) {
                               "needle", "^\\w+$", "t(?=o)", "nan", "^-INF", "e$", "^fal", ":",
                               "a", "\\.", "k|0", "(?-i)N", "^(?:x|-)", "\\x{212A}"}) {
       RefRegex pred(regex);
-      Result<const CellRef*> first = find_cell_by_regex(regex, seq);
+      Result<CellHit> first = find_cell_by_regex(regex, seq);
       ASSERT_TRUE(first.ok()) << regex;
       EXPECT_EQ(index_in(*first, seq), ref_first(seq, std::ref(pred))) << regex;
       Result<std::vector<CellRef>> all = find_cells_by_regex(regex, seq);
@@ -277,7 +277,7 @@ TEST_P(SearchEquivalenceTest, SameAsSequentialReference) {
         EXPECT_EQ(*value, text_of(seq[expect]));
       }
     }
-    Result<const CellRef*> by_letter = find_cell_by_letter("$c$2", seq);
+    Result<CellHit> by_letter = find_cell_by_letter("$c$2", seq);
     ASSERT_TRUE(by_letter.ok());
     EXPECT_EQ(index_in(*by_letter, seq), ref_first(seq, [](const CellRef& c) {
                 return c->row() == 2 && c->column() == 3;
@@ -368,7 +368,7 @@ TEST(SearchTest, FirstMatchInLatePiece) {
       with_workers(workers, [&] {
         EXPECT_EQ(index_in(find_cell_by_str("Needle", seq), seq), pos);
         EXPECT_EQ(index_in(find_cell_by_coords(2, 2, seq), seq), pos);
-        Result<const CellRef*> r = find_cell_by_regex("^needle$", seq);
+        Result<CellHit> r = find_cell_by_regex("^needle$", seq);
         ASSERT_TRUE(r.ok());
         EXPECT_EQ(index_in(*r, seq), pos);
       });
@@ -431,7 +431,7 @@ TEST(SearchTest, FindByRegexIgnoresCaseAndIsUnanchored) {
   };
   for (const RegexCase& c : cases) {
     std::vector<CellRef> seq = {text_cell(1, 1, c.text)};
-    Result<const CellRef*> r = find_cell_by_regex(c.regex, seq);
+    Result<CellHit> r = find_cell_by_regex(c.regex, seq);
     ASSERT_TRUE(r.ok()) << c.regex;
     EXPECT_EQ(*r != nullptr, c.found) << c.regex << " on " << c.text;
   }
@@ -449,7 +449,7 @@ TEST(SearchTest, InvalidPatternsAreReportedWithOffsets) {
   EXPECT_EQ(all.status().code(), ErrorCode::kPattern);
   // The offset counts the four characters of the "(?i)" prefix.
   EXPECT_EQ(all.status().message(), "missing closing parenthesis at offset 5");
-  Result<const CellRef*> first = find_cell_by_regex("a[", seq);
+  Result<CellHit> first = find_cell_by_regex("a[", seq);
   ASSERT_FALSE(first.ok());
   EXPECT_EQ(first.status().message(), "missing terminating ] for character class at offset 6");
   EXPECT_FALSE(find_cells_for_cols_by_regex("(", 1, seq).ok());
@@ -543,11 +543,11 @@ TEST(SearchTest, CoordinatesLettersAndValues) {
       cell(4, 4, CellValue::empty()),
   };
   EXPECT_EQ(index_in(find_cell_by_coords(3, 2, seq), seq), 1u);  // first in sequence order
-  Result<const CellRef*> letter = find_cell_by_letter("$b$3", seq);
+  Result<CellHit> letter = find_cell_by_letter("$b$3", seq);
   ASSERT_TRUE(letter.ok());
   EXPECT_EQ(index_in(*letter, seq), 1u);
   for (const char* refused : {"B", "12", ""}) {
-    Result<const CellRef*> r = find_cell_by_letter(refused, seq);
+    Result<CellHit> r = find_cell_by_letter(refused, seq);
     ASSERT_FALSE(r.ok()) << refused;
     EXPECT_EQ(r.status().code(), ErrorCode::kLetter);
   }
@@ -788,6 +788,46 @@ TEST(SearchForkTest, ChildOfAForkSearchesSerially) {
   // The parent still searches in parallel afterwards.
   EXPECT_TRUE(pool::parallel_allowed());
   EXPECT_EQ(find_cells_by_regex("tot", seq)->size(), expect);
+}
+
+TEST(CellViewTest, RawPointersAndHandlesSearchAlike) {
+  std::vector<CellRef> owned = random_sequence(5000, 99);
+  owned[4000] = text_cell(2, 2, "needle");
+  std::vector<CellRecord*> raw;
+  for (const CellRef& c : owned) raw.push_back(c.get());
+  CellView from_handles(owned), from_raw(raw);
+  ASSERT_EQ(from_handles.size(), owned.size());
+  for (size_t i = 0; i < owned.size(); ++i) ASSERT_EQ(from_handles[i], owned[i].get());
+
+  Result<CellHit> hit = find_cell_by_regex("needle", from_handles);
+  ASSERT_TRUE(hit.ok() && *hit != nullptr);
+  EXPECT_EQ(hit_handle(*hit), &owned[static_cast<size_t>(*hit - from_handles.data())]);
+  Result<CellHit> raw_hit = find_cell_by_regex("needle", from_raw);
+  EXPECT_EQ(*raw_hit - from_raw.data(), *hit - from_handles.data());
+
+  Result<std::vector<CellRef>> a = find_cells_by_regex("tot", from_raw);
+  Result<std::vector<CellRef>> b = find_cells_by_regex("tot", from_handles);
+  ASSERT_TRUE(a.ok() && b.ok());
+  ASSERT_FALSE(a->empty());
+  EXPECT_EQ(records(*a), records(*b));
+  // A record listed k times is held k times by each of `owned`, a and b:
+  // the scan itself kept nothing.
+  for (const CellRef& c : *a) {
+    auto k = static_cast<uint32_t>(std::count(owned.begin(), owned.end(), c));
+    EXPECT_EQ(c->use_count(), 3 * k);
+  }
+}
+
+TEST(CellViewTest, SortByPositionOrdersAndKeepsReferences) {
+  std::vector<CellRef> owned = random_sequence(3000, 5);
+  std::vector<CellRef> hits = owned;
+  sort_by_position(hits);
+  ASSERT_EQ(hits.size(), owned.size());
+  for (size_t i = 1; i < hits.size(); ++i) EXPECT_LE(hits[i - 1]->key(), hits[i]->key());
+  std::vector<const CellRecord*> a = records(hits), b = records(owned);
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  EXPECT_EQ(a, b);
 }
 
 }  // namespace

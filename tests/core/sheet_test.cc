@@ -153,6 +153,23 @@ TEST(CellTableTest, SortedByRowThenColumn) {
   EXPECT_EQ(s->cells.max_column(), kMaxCol);
 }
 
+TEST(CellTableTest, RawViewsFollowTheHandleOrders) {
+  SheetRef s = SheetRecord::create("S", "visible");
+  for (uint32_t r = 3000; r > 0; --r)
+    for (uint16_t c : {4, 1, 3}) put(*s, r, c);
+  std::shared_lock read(s->lock());
+  auto pointers = [](const std::vector<CellRef>& v) {
+    std::vector<CellRecord*> out;
+    for (const CellRef& c : v) out.push_back(c.get());
+    return out;
+  };
+  std::vector<CellRef> sorted = s->cells.sorted();
+  EXPECT_EQ(s->cells.sorted_view(), pointers(sorted));
+  EXPECT_EQ(s->cells.storage_view(), pointers(s->cells.storage_order()));
+  // A view takes no reference: each record is held by the table and `sorted`.
+  for (const CellRef& c : sorted) EXPECT_EQ(c->use_count(), 2u);
+}
+
 TEST(CellTableTest, RangeIsInclusiveAndSorted) {
   SheetRef s = SheetRecord::create("S", "visible");
   for (uint32_t r : {0u, 1u, 2u, 3u, 4u})

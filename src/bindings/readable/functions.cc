@@ -22,7 +22,7 @@ PyObject* search_cells(List cells, F&& search) {
   if (!adapt_cell_list(cells.obj, &seq)) return nullptr;
   auto answer = [&] {
     ReleaseGil nogil;
-    return search(CellSpan(seq));
+    return search(CellView(seq));
   }();
   return result_object(answer);
 }
@@ -62,64 +62,64 @@ namespace body {
 
 PyObject* find_cell_by_coords(Row row, Col col, List cells) {
   return search_cells(cells,
-                      [&](CellSpan seq) { return qm::find_cell_by_coords(row.v, col.v, seq); });
+                      [&](CellView seq) { return qm::find_cell_by_coords(row.v, col.v, seq); });
 }
 
 PyObject* find_value_by_coords(Row row, Col col, List cells) {
   return search_cells(cells,
-                      [&](CellSpan seq) { return qm::find_value_by_coords(row.v, col.v, seq); });
+                      [&](CellView seq) { return qm::find_value_by_coords(row.v, col.v, seq); });
 }
 
 PyObject* find_cell_by_regex(std::string_view regex, List cells) {
-  return search_cells(cells, [&](CellSpan seq) { return qm::find_cell_by_regex(regex, seq); });
+  return search_cells(cells, [&](CellView seq) { return qm::find_cell_by_regex(regex, seq); });
 }
 
 PyObject* find_cell_by_str(std::string_view value, List cells) {
-  return search_cells(cells, [&](CellSpan seq) { return qm::find_cell_by_str(value, seq); });
+  return search_cells(cells, [&](CellView seq) { return qm::find_cell_by_str(value, seq); });
 }
 
 PyObject* find_cell_by_letter(std::string_view letter, List cells) {
-  return search_cells(cells, [&](CellSpan seq) { return qm::find_cell_by_letter(letter, seq); });
+  return search_cells(cells, [&](CellView seq) { return qm::find_cell_by_letter(letter, seq); });
 }
 
 PyObject* find_cells_by_regex(std::string_view regex, List cells) {
-  return search_cells(cells, [&](CellSpan seq) { return qm::find_cells_by_regex(regex, seq); });
+  return search_cells(cells, [&](CellView seq) { return qm::find_cells_by_regex(regex, seq); });
 }
 
 PyObject* find_cells_by_str(std::string_view value, List cells) {
-  return search_cells(cells, [&](CellSpan seq) { return qm::find_cells_by_str(value, seq); });
+  return search_cells(cells, [&](CellView seq) { return qm::find_cells_by_str(value, seq); });
 }
 
 PyObject* find_cells_for_rows_by_regex(std::string_view regex, Col col_stop, List cells) {
-  return search_cells(cells, [&](CellSpan seq) {
+  return search_cells(cells, [&](CellView seq) {
     return qm::find_cells_for_rows_by_regex(regex, col_stop.v, seq);
   });
 }
 
 PyObject* find_cells_for_cols_by_regex(std::string_view regex, Row row_stop, List cells) {
-  return search_cells(cells, [&](CellSpan seq) {
+  return search_cells(cells, [&](CellView seq) {
     return qm::find_cells_for_cols_by_regex(regex, row_stop.v, seq);
   });
 }
 
 PyObject* find_cells_multi_regex(std::string_view before, std::string_view after, List cells) {
   return search_cells(
-      cells, [&](CellSpan seq) { return qm::find_cells_multi_regex(before, after, seq); });
+      cells, [&](CellView seq) { return qm::find_cells_multi_regex(before, after, seq); });
 }
 
 PyObject* find_cells_between_regex(std::string_view before, std::string_view after, List cells) {
   return search_cells(
-      cells, [&](CellSpan seq) { return qm::find_cells_between_regex(before, after, seq); });
+      cells, [&](CellView seq) { return qm::find_cells_between_regex(before, after, seq); });
 }
 
 PyObject* find_cells_range_rows(Row start_row, Row end_row, List cells) {
-  return search_cells(cells, [&](CellSpan seq) {
+  return search_cells(cells, [&](CellView seq) {
     return qm::find_cells_range_rows(start_row.v, end_row.v, seq);
   });
 }
 
 PyObject* find_cells_range_cols(Col start_col, Col end_col, List cells) {
-  return search_cells(cells, [&](CellSpan seq) {
+  return search_cells(cells, [&](CellView seq) {
     return qm::find_cells_range_cols(start_col.v, end_col.v, seq);
   });
 }
@@ -129,7 +129,7 @@ PyObject* find_values_by_col_rows(Col col, std::vector<Row> rows, List cells) {
   numbers.reserve(rows.size());
   for (Row r : rows) numbers.push_back(r.v);
   return search_cells(
-      cells, [&](CellSpan seq) { return qm::find_values_by_col_rows(col.v, numbers, seq); });
+      cells, [&](CellView seq) { return qm::find_values_by_col_rows(col.v, numbers, seq); });
 }
 
 PyObject* find_values_by_row_cols(Row row, std::vector<Col> cols, List cells) {
@@ -137,7 +137,7 @@ PyObject* find_values_by_row_cols(Row row, std::vector<Col> cols, List cells) {
   numbers.reserve(cols.size());
   for (Col c : cols) numbers.push_back(c.v);
   return search_cells(
-      cells, [&](CellSpan seq) { return qm::find_values_by_row_cols(row.v, numbers, seq); });
+      cells, [&](CellView seq) { return qm::find_values_by_row_cols(row.v, numbers, seq); });
 }
 
 }  // namespace body

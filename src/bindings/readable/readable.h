@@ -16,6 +16,7 @@
 #include "bindings/classes.h"
 #include "bindings/wrapper.h"
 #include "core/records.h"
+#include "core/search.h"
 #include "core/sheet.h"
 #include "core/status.h"
 
@@ -61,9 +62,9 @@ MethodSpec create_finder_spec();
 // value text (absent: None); a failed Result raises its Status (a pattern
 // error as RuntimeError, a refused letter as ValueError).
 inline PyObject* result_object(const CellRef& c) { return readable_cell_or_none(c); }
-inline PyObject* result_object(const CellRef* c) {
+inline PyObject* result_object(CellHit c) {
   if (c == nullptr) Py_RETURN_NONE;
-  return new_readable_cell(*c);
+  return new_readable_cell(CellRef::share(*c));
 }
 inline PyObject* result_object(const std::vector<CellRef>& cells) { return readable_cell_list(cells); }
 inline PyObject* result_object(const std::vector<std::string>& texts) { return str_list(texts); }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bindings/cell_common.h"
@@ -24,23 +25,39 @@ using Self = ReadableSheetObject;
 // The order in which a search hands the cell table to the engine.
 enum class Order { kSorted, kStorage };
 
-// Runs search(span) over the sheet's cells without the interpreter lock,
+// Runs search(view) over the sheet's cells without the interpreter lock,
 // holding the sheet's shared lock meanwhile. The sheet lock is taken inside
 // the released scope and dropped before the interpreter lock is taken back.
-// `search` must return something that owns its handles (not pointers into
-// the span, which dies here).
+// The view holds raw pointers, valid under the sheet lock only: `search` must
+// return something that owns its handles (not pointers into the view).
 template <Order O, class F>
 auto search_without_gil(Self* self, F&& search) {
   ReleaseGil nogil;
   std::shared_lock read(self->rec->lock());
-  std::vector<CellRef> seq =
-      O == Order::kSorted ? self->rec->cells.sorted() : self->rec->cells.storage_order();
-  return search(CellSpan(seq));
+  std::vector<CellRecord*> seq =
+      O == Order::kSorted ? self->rec->cells.sorted_view() : self->rec->cells.storage_view();
+  return search(CellView(seq));
+}
+
+// A filter over storage order whose hits are then ordered by row, then
+// column: the same list a filter over the sorted sequence returns (a table
+// holds one record per coordinate), without sorting the whole table.
+template <class F>
+auto sorted_filter(Self* self, F&& filter) {
+  return search_without_gil<Order::kStorage>(self, [&](CellView seq) {
+    auto r = filter(seq);
+    if constexpr (std::is_same_v<decltype(r), std::vector<CellRef>>) {
+      sort_by_position(r);
+    } else {
+      if (r.ok()) sort_by_position(*r);
+    }
+    return r;
+  });
 }
 
 // A first-match answer as an owning handle.
-CellRef owned(const CellRef* hit) { return hit != nullptr ? *hit : CellRef(); }
-Result<CellRef> owned(Result<const CellRef*> r) {
+CellRef owned(CellHit hit) { return hit != nullptr ? CellRef::share(*hit) : CellRef(); }
+Result<CellRef> owned(Result<CellHit> r) {
   if (!r.ok()) return r.status();
   return owned(*r);
 }
@@ -185,12 +202,12 @@ PyObject* get_cells_by_range(Self* self, std::optional<Row> start_row, std::opti
 
 PyObject* find_cell_by_regex(Self* self, std::string_view regex) {
   return result_object(search_without_gil<Order::kStorage>(
-      self, [&](CellSpan seq) { return owned(qm::find_cell_by_regex(regex, seq)); }));
+      self, [&](CellView seq) { return owned(qm::find_cell_by_regex(regex, seq)); }));
 }
 
 PyObject* find_cell_by_str(Self* self, std::string_view value) {
   return result_object(search_without_gil<Order::kStorage>(
-      self, [&](CellSpan seq) { return owned(qm::find_cell_by_str(value, seq)); }));
+      self, [&](CellView seq) { return owned(qm::find_cell_by_str(value, seq)); }));
 }
 
 PyObject* find_cell_by_coords(Self* self, Row row, Col col) {
@@ -205,49 +222,49 @@ PyObject* find_cell_by_coords(Self* self, Row row, Col col) {
 
 PyObject* find_cell_by_letter(Self* self, std::string_view letter) {
   return result_object(search_without_gil<Order::kStorage>(
-      self, [&](CellSpan seq) { return owned(qm::find_cell_by_letter(letter, seq)); }));
+      self, [&](CellView seq) { return owned(qm::find_cell_by_letter(letter, seq)); }));
 }
 
 PyObject* find_cells_by_regex(Self* self, std::string_view regex) {
-  return result_object(search_without_gil<Order::kSorted>(
-      self, [&](CellSpan seq) { return qm::find_cells_by_regex(regex, seq); }));
+  return result_object(sorted_filter(
+      self, [&](CellView seq) { return qm::find_cells_by_regex(regex, seq); }));
 }
 
 PyObject* find_cells_by_str(Self* self, std::string_view value) {
-  return result_object(search_without_gil<Order::kSorted>(
-      self, [&](CellSpan seq) { return qm::find_cells_by_str(value, seq); }));
+  return result_object(sorted_filter(
+      self, [&](CellView seq) { return qm::find_cells_by_str(value, seq); }));
 }
 
 PyObject* find_cells_for_rows_by_regex(Self* self, std::string_view regex, Col col_stop) {
-  return result_object(search_without_gil<Order::kSorted>(self, [&](CellSpan seq) {
+  return result_object(sorted_filter(self, [&](CellView seq) {
     return qm::find_cells_for_rows_by_regex(regex, col_stop.v, seq);
   }));
 }
 
 PyObject* find_cells_for_cols_by_regex(Self* self, std::string_view regex, Row row_stop) {
-  return result_object(search_without_gil<Order::kSorted>(self, [&](CellSpan seq) {
+  return result_object(sorted_filter(self, [&](CellView seq) {
     return qm::find_cells_for_cols_by_regex(regex, row_stop.v, seq);
   }));
 }
 
 PyObject* find_cells_multi_regex(Self* self, std::string_view before, std::string_view after) {
   return result_object(search_without_gil<Order::kSorted>(
-      self, [&](CellSpan seq) { return qm::find_cells_multi_regex(before, after, seq); }));
+      self, [&](CellView seq) { return qm::find_cells_multi_regex(before, after, seq); }));
 }
 
 PyObject* find_cells_between_regex(Self* self, std::string_view before, std::string_view after) {
   return result_object(search_without_gil<Order::kSorted>(
-      self, [&](CellSpan seq) { return qm::find_cells_between_regex(before, after, seq); }));
+      self, [&](CellView seq) { return qm::find_cells_between_regex(before, after, seq); }));
 }
 
 PyObject* find_cells_range_rows(Self* self, Row start_row, Row end_row) {
-  return result_object(search_without_gil<Order::kSorted>(
-      self, [&](CellSpan seq) { return qm::find_cells_range_rows(start_row.v, end_row.v, seq); }));
+  return result_object(sorted_filter(
+      self, [&](CellView seq) { return qm::find_cells_range_rows(start_row.v, end_row.v, seq); }));
 }
 
 PyObject* find_cells_range_cols(Self* self, Col start_col, Col end_col) {
-  return result_object(search_without_gil<Order::kSorted>(
-      self, [&](CellSpan seq) { return qm::find_cells_range_cols(start_col.v, end_col.v, seq); }));
+  return result_object(sorted_filter(
+      self, [&](CellView seq) { return qm::find_cells_range_cols(start_col.v, end_col.v, seq); }));
 }
 
 PyObject* find_values_by_col_rows(Self* self, Col col, std::vector<Row> rows) {
@@ -255,7 +272,7 @@ PyObject* find_values_by_col_rows(Self* self, Col col, std::vector<Row> rows) {
   numbers.reserve(rows.size());
   for (Row r : rows) numbers.push_back(r.v);
   return result_object(search_without_gil<Order::kStorage>(
-      self, [&](CellSpan seq) { return qm::find_values_by_col_rows(col.v, numbers, seq); }));
+      self, [&](CellView seq) { return qm::find_values_by_col_rows(col.v, numbers, seq); }));
 }
 
 PyObject* find_values_by_row_cols(Self* self, Row row, std::vector<Col> cols) {
@@ -263,7 +280,7 @@ PyObject* find_values_by_row_cols(Self* self, Row row, std::vector<Col> cols) {
   numbers.reserve(cols.size());
   for (Col c : cols) numbers.push_back(c.v);
   return result_object(search_without_gil<Order::kStorage>(
-      self, [&](CellSpan seq) { return qm::find_values_by_row_cols(row.v, numbers, seq); }));
+      self, [&](CellView seq) { return qm::find_values_by_row_cols(row.v, numbers, seq); }));
 }
 
 PyObject* find_value_by_coords(Self* self, Row row, Col col) {
