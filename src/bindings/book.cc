@@ -91,24 +91,41 @@ PyObject* get_sheet_index(Self* self, Int32 idx) {
 }
 
 template <class Self>
-Result<std::string> document(Self* self) {
+Result<JsonPieces> document(Self* self) {
   std::shared_lock r(self->list().lock());
-  return write_document(self->list().sheets);
+  return write_document_pieces(self->list().sheets);
+}
+
+// The document as a new str. A pure-ASCII document (the usual case) is
+// copied straight into a compact str of one byte per character, with no
+// UTF-8 decoding and no joined copy in between; otherwise the joined text
+// is decoded as UTF-8.
+PyObject* document_str(const JsonPieces& doc) {
+  if (doc.ascii) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(doc.size), 127);
+    if (str == nullptr) return nullptr;
+    doc.copy_to(static_cast<char*>(PyUnicode_DATA(str)));
+    return str;
+  }
+  std::string joined(doc.size, '\0');
+  doc.copy_to(joined.data());
+  return new_str(joined);
 }
 
 template <class Self>
 PyObject* to_json(Self* self) {
-  Result<std::string> doc = document(self);
+  Result<JsonPieces> doc = document(self);
   if (!doc.ok()) return raise_status(doc.status());
-  return new_str(*doc);
+  return document_str(*doc);
 }
 
 template <class Self>
 PyObject* to_dict(Self* self) {
-  Result<std::string> doc = document(self);  // the list lock is released here
+  Result<JsonPieces> doc = document(self);  // the list lock is released here
   if (!doc.ok()) return raise_status(doc.status());
-  PyRef text = PyRef::steal(new_str(*doc));
+  PyRef text = PyRef::steal(document_str(*doc));
   if (!text) return nullptr;
+  doc = JsonPieces();  // the pieces are not needed while json.loads runs
   PyRef json = PyRef::steal(PyImport_ImportModule("json"));
   if (!json) return nullptr;
   PyRef loads = PyRef::steal(PyObject_GetAttrString(json.get(), "loads"));

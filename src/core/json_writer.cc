@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -274,29 +275,73 @@ void write_cell_range(std::string& out, const std::vector<std::pair<uint64_t, Ce
 // writer's work, and it parallelises perfectly.
 constexpr size_t kCellsPerChunk = 16384;
 
-void write_cells(std::string& out, const std::vector<std::pair<uint64_t, CellRecord*>>& cells) {
+// Whether every byte of text is ASCII, eight bytes at a time.
+bool is_ascii(std::string_view text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  uint64_t high = 0;
+  for (; end - p >= 8; p += 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    high |= w;
+  }
+  for (; p < end; ++p) high |= static_cast<unsigned char>(*p);
+  return (high & 0x8080808080808080ULL) == 0;
+}
+
+// The document under construction: finished pieces plus the one being
+// appended to. Large sheets' cells arrive as whole pieces formatted on the
+// pool, so they are never copied into one big buffer here.
+struct Document {
+  std::vector<std::string> pieces;
+  std::string out;
+  size_t size = 0;
+  bool ascii = true;
+
+  void add(std::string piece, bool piece_ascii) {
+    size += piece.size();
+    ascii = ascii && piece_ascii;
+    pieces.push_back(std::move(piece));
+  }
+  // Closes the current piece.
+  void flush() {
+    if (out.empty()) return;
+    bool a = is_ascii(out);
+    add(std::move(out), a);
+    out = std::string();
+  }
+};
+
+void write_cells(Document& doc, const std::vector<std::pair<uint64_t, CellRecord*>>& cells) {
+  std::string& out = doc.out;
   const size_t n = cells.size();
   const size_t chunks = (n + kCellsPerChunk - 1) / kCellsPerChunk;
   const size_t threads = chunks < 2 ? 1 : std::min(pool::worker_count(), chunks);
   if (threads <= 1) {
+    // Room for the cells up front (a short cell object takes about 60
+    // bytes): growing a large text by doubling copies it again and again.
+    out.reserve(out.size() + n * 64);
     write_cell_range(out, cells, 0, n);
     return;
   }
   std::vector<std::string> parts(chunks);
+  std::vector<char> part_ascii(chunks);
   auto body = [&](size_t c) {
     size_t begin = c * kCellsPerChunk;
+    parts[c].reserve(kCellsPerChunk * 64);
     write_cell_range(parts[c], cells, begin, std::min(n, begin + kCellsPerChunk));
+    part_ascii[c] = is_ascii(parts[c]);  // checked while the text is in cache
     return true;
   };
   pool::detail::run_ordered(chunks, threads, body);
-  size_t total = out.size();
-  for (const std::string& p : parts) total += p.size();
-  out.reserve(total + 4096);  // the sheet's tail: dimensions and comments
-  for (const std::string& p : parts) out.append(p);
+  doc.pieces.reserve(doc.pieces.size() + chunks + 2);
+  doc.flush();
+  for (size_t c = 0; c < chunks; ++c) doc.add(std::move(parts[c]), part_ascii[c] != 0);
 }
 
-void write_sheet(std::string& out, const SheetRecord& s) {
+void write_sheet(Document& doc, const SheetRecord& s) {
   std::shared_lock sheet_read(s.lock());
+  std::string& out = doc.out;
   out.append("{\"name\":");
   append_json_string(out, s.name);
   out.append(",\"sheet_state\":");
@@ -318,11 +363,7 @@ void write_sheet(std::string& out, const SheetRecord& s) {
   }
 
   out.append("],\"cells\":[");
-  // Room for the cells up front (a short cell object takes about 60 bytes):
-  // growing a large document by doubling copies it and faults in fresh
-  // pages over and over.
-  out.reserve(out.size() + s.cells.size() * 64);
-  write_cells(out, s.cells.sorted_entries());
+  write_cells(doc, s.cells.sorted_entries());
 
   out.append("],\"row_dimensions\":");
   write_row_dimensions(out, s);
@@ -349,21 +390,55 @@ void write_sheet(std::string& out, const SheetRecord& s) {
 
 }  // namespace
 
-Result<std::string> write_document(std::span<const SheetRef> sheets) {
+void JsonPieces::copy_to(char* dst) const {
+  std::vector<size_t> offsets(pieces.size() + 1, 0);
+  for (size_t i = 0; i < pieces.size(); ++i) offsets[i + 1] = offsets[i] + pieces[i].size();
+  auto body = [&](size_t i) {
+    std::memcpy(dst + offsets[i], pieces[i].data(), pieces[i].size());
+    return true;
+  };
+  // Copying into fresh memory is mostly page faults, which two threads take
+  // in parallel; small documents are not worth waking the workers.
+  size_t threads = size < (size_t{4} << 20) ? 1 : std::min(pool::worker_count(), pieces.size());
+  if (threads <= 1) {
+    for (size_t i = 0; i < pieces.size(); ++i) body(i);
+  } else {
+    pool::detail::run_ordered(pieces.size(), threads, body);
+  }
+}
+
+Result<JsonPieces> write_document_pieces(std::span<const SheetRef> sheets) {
   try {
-    std::string out;
-    out.reserve(128);
-    out.append("{\"sheets\":[");
+    Document doc;
+    doc.out.reserve(128);
+    doc.out.append("{\"sheets\":[");
     for (size_t i = 0; i < sheets.size(); ++i) {
-      if (i != 0) out.push_back(',');
-      write_sheet(out, *sheets[i]);
+      if (i != 0) doc.out.push_back(',');
+      write_sheet(doc, *sheets[i]);
     }
-    out.append("]}");
-    return out;
+    doc.out.append("]}");
+    doc.flush();
+    JsonPieces result;
+    result.pieces = std::move(doc.pieces);
+    result.size = doc.size;
+    result.ascii = doc.ascii;
+    return result;
   } catch (const std::bad_alloc&) {
     return Status(ErrorCode::kJson, "out of memory while writing the document");
   } catch (const std::exception& e) {
     return Status(ErrorCode::kJson, e.what());
+  }
+}
+
+Result<std::string> write_document(std::span<const SheetRef> sheets) {
+  Result<JsonPieces> doc = write_document_pieces(sheets);
+  if (!doc.ok()) return doc.status();
+  try {
+    std::string out(doc->size, '\0');
+    doc->copy_to(out.data());
+    return out;
+  } catch (const std::bad_alloc&) {
+    return Status(ErrorCode::kJson, "out of memory while writing the document");
   }
 }
 

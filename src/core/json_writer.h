@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/sheet.h"
 #include "core/status.h"
@@ -28,6 +29,22 @@ namespace qm {
 // memory) returns ErrorCode::kJson with a description, and no partial text.
 // Runs on the calling thread; sorting a large sheet may use the pool.
 Result<std::string> write_document(std::span<const SheetRef> sheets);
+
+// The same document as consecutive pieces of text, for callers that copy it
+// once more anyway (the binding copies it straight into a Python str, which
+// saves joining it here first): the document is the pieces joined in order.
+struct JsonPieces {
+  std::vector<std::string> pieces;
+  size_t size = 0;     // total bytes of the pieces
+  bool ascii = true;   // no byte above 0x7F anywhere
+
+  // Copies the pieces, joined, to dst (size bytes of room); large documents
+  // are copied on the pool. Never throws.
+  void copy_to(char* dst) const;
+};
+
+// As write_document, with the same locks, failures and threads.
+Result<JsonPieces> write_document_pieces(std::span<const SheetRef> sheets);
 
 namespace detail {
 

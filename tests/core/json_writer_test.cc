@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/pool.h"
+
 namespace qm {
 namespace {
 
@@ -356,6 +358,50 @@ TEST(JsonDocumentTest, LargeSheetIsSortedAndComplete) {
     want += "{\"row\":" + n + ",\"column\":2,\"value\":" + n + ".5,\"data_type\":\"n\"}";
   }
   EXPECT_EQ(c, want);
+}
+
+TEST(JsonDocumentTest, ChunkedSheetMatchesOneWorkerAndJoinsItsPieces) {
+  // Several chunks of cells (formatted on the pool and kept as pieces), one
+  // text in a middle chunk holding a non-ASCII character.
+  SheetRef s = SheetRecord::create("S", "visible");
+  constexpr uint32_t kRows = 25000;
+  for (uint32_t r = 1; r <= kRows; ++r) {
+    put(*s, r, 1, CellValue::number(r * 1.25));
+    put(*s, r, 2, CellValue::text("t" + std::to_string(r)));
+  }
+  std::string want;
+  for (uint32_t r = 1; r <= kRows; ++r) {
+    if (r != 1) want += ',';
+    std::string n = std::to_string(r);
+    std::string num;
+    detail::append_json_number(num, r * 1.25);
+    want += "{\"row\":" + n + ",\"column\":1,\"value\":" + num + ",\"data_type\":\"n\"},";
+    want += "{\"row\":" + n + ",\"column\":2,\"value\":\"t" + n + "\",\"data_type\":\"s\"}";
+  }
+  EXPECT_EQ(cells_of(s), want);
+
+  struct Case {
+    const char* text;
+    bool ascii;
+  };
+  for (Case c : {Case{"plain", true}, Case{"caf\xC3\xA9", false}}) {
+    put(*s, 20000, 2, CellValue::text(c.text));
+    std::vector<SheetRef> sheets{s, SheetRecord::create("T", "visible")};
+    Result<JsonPieces> pieces = write_document_pieces(sheets);
+    ASSERT_TRUE(pieces.ok());
+    EXPECT_GT(pieces->pieces.size(), 2u);
+    std::string joined;
+    for (const std::string& p : pieces->pieces) joined += p;
+    EXPECT_EQ(joined, document(sheets)) << c.text;
+    EXPECT_EQ(pieces->size, joined.size());
+    EXPECT_EQ(pieces->ascii, c.ascii) << c.text;
+    std::string one_worker;
+    {
+      pool::WorkerLimit limit(1);
+      one_worker = document(sheets);
+    }
+    EXPECT_EQ(one_worker, joined) << c.text;
+  }
 }
 
 }  // namespace
