@@ -37,6 +37,13 @@ constexpr std::array<char, 256> kEscapes = [] {
 
 constexpr char kHex[] = "0123456789abcdef";
 
+// Room that put_json_number may use.
+constexpr size_t kMaxNumber = 64;
+
+// Room that put_json_string may use for a text of n bytes: quotes, and six
+// bytes (\u00xx) per byte at worst.
+constexpr size_t max_json_string(size_t n) { return 2 + 6 * n; }
+
 // Plain notation for decimal exponents in this range, scientific outside it.
 constexpr int kPlainMinExponent = -5;
 constexpr int kPlainMaxExponent = 15;
@@ -50,16 +57,18 @@ void append_integer(std::string& out, T v) {
 
 }  // namespace
 
-void append_json_number(std::string& out, double d) {
+namespace {
+
+// The text forms written through a raw cursor with enough room (kMaxNumber,
+// max_json_string); each returns the end of what it wrote.
+char* put_json_number(char* o, double d) {
   if (!std::isfinite(d)) {
-    out.append("null");
-    return;
+    std::memcpy(o, "null", 4);
+    return o + 4;
   }
   ShortestDigits s = shortest_digits(d);
   // Longest form: sign, "0.", four zeros, 17 digits; or 17 digits, 16
-  // places of padding zeros and ".0". 64 bytes is plenty.
-  char buf[64];
-  char* o = buf;
+  // places of padding zeros and ".0": within kMaxNumber.
   if (s.negative) *o++ = '-';
   const int e = s.exponent;
   const int n = s.count;
@@ -94,32 +103,52 @@ void append_json_number(std::string& out, double d) {
     }
     *o++ = 'e';
     *o++ = e < 0 ? '-' : '+';
-    o = std::to_chars(o, buf + sizeof buf, e < 0 ? -e : e).ptr;
+    o = std::to_chars(o, o + 8, e < 0 ? -e : e).ptr;
   }
-  out.append(buf, o - buf);
+  return o;
 }
 
-void append_json_string(std::string& out, std::string_view text) {
-  out.push_back('"');
+char* put_json_string(char* o, std::string_view text) {
+  *o++ = '"';
   const char* p = text.data();
   const char* end = p + text.size();
   const char* run = p;  // start of the bytes not yet written
   for (; p < end; ++p) {
     char esc = kEscapes[static_cast<unsigned char>(*p)];
     if (esc == 0) continue;
-    out.append(run, p - run);
+    std::memcpy(o, run, p - run);
+    o += p - run;
     run = p + 1;
+    *o++ = '\\';
     if (esc == 'u') {
       unsigned char c = static_cast<unsigned char>(*p);
-      const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      out.append(u, sizeof u);
+      *o++ = 'u';
+      *o++ = '0';
+      *o++ = '0';
+      *o++ = kHex[c >> 4];
+      *o++ = kHex[c & 0xF];
     } else {
-      const char e[2] = {'\\', esc};
-      out.append(e, sizeof e);
+      *o++ = esc;
     }
   }
-  out.append(run, end - run);
-  out.push_back('"');
+  std::memcpy(o, run, end - run);
+  o += end - run;
+  *o++ = '"';
+  return o;
+}
+
+}  // namespace
+
+void append_json_number(std::string& out, double d) {
+  char buf[kMaxNumber];
+  out.append(buf, put_json_number(buf, d) - buf);
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+  size_t old = out.size();
+  out.resize(old + max_json_string(text.size()));
+  char* end = put_json_string(out.data() + old, text);
+  out.resize(end - out.data());
 }
 
 }  // namespace detail
@@ -129,60 +158,103 @@ namespace {
 using detail::append_integer;
 using detail::append_json_number;
 using detail::append_json_string;
+using detail::max_json_string;
+using detail::put_json_number;
+using detail::put_json_string;
 
 void append_bool(std::string& out, bool b) { out.append(b ? "true" : "false"); }
 
-void write_value(std::string& out, const CellValue& v) {
+// Appends to a string through a raw cursor: room(n) makes sure n bytes may
+// be written at the returned position (one capacity check for a whole cell
+// object), commit(end) records how far they were written. The string's size
+// runs ahead of the text while writing; finish() trims it.
+class Sink {
+ public:
+  // Whatever capacity the string already has is used first.
+  explicit Sink(std::string& s) : s_(s), len_(s.size()) { s_.resize(s_.capacity()); }
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+
+  char* room(size_t n) {
+    if (s_.size() - len_ < n) s_.resize(std::max(2 * s_.size(), len_ + n));
+    return s_.data() + len_;
+  }
+  void commit(char* end) { len_ = static_cast<size_t>(end - s_.data()); }
+  void finish() { s_.resize(len_); }
+
+ private:
+  std::string& s_;
+  size_t len_;
+};
+
+template <size_t N>
+char* put(char* o, const char (&lit)[N]) {
+  std::memcpy(o, lit, N - 1);
+  return o + N - 1;
+}
+
+template <class T>
+char* put_integer(char* o, T v) {
+  return std::to_chars(o, o + 24, v).ptr;
+}
+
+// Room one cell object may take: the member names and numbers, plus every
+// text escaped at worst.
+size_t max_cell(const CellRecord& c) {
+  size_t n = 192 + max_json_string(c.data_type().size());
+  if (c.value().kind() == ValueKind::kText) n += max_json_string(c.value().as_text().size());
+  if (const std::string* f = c.formula()) n += max_json_string(f->size());
+  if (const std::string* s = c.style_id()) n += max_json_string(s->size());
+  if (const std::string* h = c.hidden_value()) n += max_json_string(h->size());
+  return n;
+}
+
+char* put_value(char* o, const CellValue& v) {
   switch (v.kind()) {
     case ValueKind::kEmpty:
-      out.append("null");
-      return;
+      return put(o, "null");
     case ValueKind::kText:
-      append_json_string(out, v.as_text());
-      return;
+      return put_json_string(o, v.as_text());
     case ValueKind::kNumber:
-      append_json_number(out, v.as_number());
-      return;
+      return put_json_number(o, v.as_number());
     case ValueKind::kInteger:
-      append_integer(out, v.as_integer());
-      return;
+      return put_integer(o, v.as_integer());
     case ValueKind::kBoolean:
-      append_bool(out, v.as_boolean());
-      return;
-    case ValueKind::kDateTime: {
-      char buf[48];
-      buf[0] = '"';
-      size_t n = 1 + format_datetime(v.as_datetime(), 'T', buf + 1);
-      buf[n++] = '"';
-      out.append(buf, n);
-      return;
-    }
+      return v.as_boolean() ? put(o, "true") : put(o, "false");
+    case ValueKind::kDateTime:
+      *o++ = '"';
+      o += format_datetime(v.as_datetime(), 'T', o);
+      *o++ = '"';
+      return o;
   }
+  return o;
 }
 
 // One cell object; the caller holds the cell's lock shared.
-void write_cell(std::string& out, const CellRecord& c) {
-  out.append("{\"row\":");
-  append_integer(out, c.row());
-  out.append(",\"column\":");
-  append_integer(out, c.column());
-  out.append(",\"value\":");
-  write_value(out, c.value());
+void write_cell(Sink& sink, const CellRecord& c) {
+  char* o = sink.room(max_cell(c));
+  o = put(o, "{\"row\":");
+  o = put_integer(o, c.row());
+  o = put(o, ",\"column\":");
+  o = put_integer(o, c.column());
+  o = put(o, ",\"value\":");
+  o = put_value(o, c.value());
   if (const std::string* f = c.formula()) {
-    out.append(",\"formula\":");
-    append_json_string(out, *f);
+    o = put(o, ",\"formula\":");
+    o = put_json_string(o, *f);
   }
-  out.append(",\"data_type\":");
-  append_json_string(out, c.data_type());
+  o = put(o, ",\"data_type\":");
+  o = put_json_string(o, c.data_type());
   if (const std::string* s = c.style_id()) {
-    out.append(",\"style_id\":");
-    append_json_string(out, *s);
+    o = put(o, ",\"style_id\":");
+    o = put_json_string(o, *s);
   }
   if (const std::string* h = c.hidden_value()) {
-    out.append(",\"hidden_value\":");
-    append_json_string(out, *h);
+    o = put(o, ",\"hidden_value\":");
+    o = put_json_string(o, *h);
   }
-  out.push_back('}');
+  *o++ = '}';
+  sink.commit(o);
 }
 
 // The entries of a dimension table in ascending key order (the tables are
@@ -262,12 +334,14 @@ void write_column_dimensions(std::string& out, const SheetRecord& s) {
 // held.
 void write_cell_range(std::string& out, const std::vector<std::pair<uint64_t, CellRecord*>>& cells,
                       size_t begin, size_t end) {
+  Sink sink(out);
   for (size_t i = begin; i < end; ++i) {
-    if (i != 0) out.push_back(',');
     const CellRecord& cell = *cells[i].second;
+    if (i != 0) sink.commit(put(sink.room(1), ","));
     std::shared_lock cell_read(cell.lock());
-    write_cell(out, cell);
+    write_cell(sink, cell);
   }
+  sink.finish();
 }
 
 // Large sheets are written in chunks of this many cells, formatted on the
