@@ -116,7 +116,7 @@ char* put_json_string(char* o, std::string_view text) {
   for (; p < end; ++p) {
     char esc = kEscapes[static_cast<unsigned char>(*p)];
     if (esc == 0) continue;
-    std::memcpy(o, run, p - run);
+    if (p != run) std::memcpy(o, run, p - run);
     o += p - run;
     run = p + 1;
     *o++ = '\\';
@@ -131,7 +131,8 @@ char* put_json_string(char* o, std::string_view text) {
       *o++ = esc;
     }
   }
-  std::memcpy(o, run, end - run);
+  // An empty view may have no data at all, so never memcpy from it.
+  if (end != run) std::memcpy(o, run, end - run);
   o += end - run;
   *o++ = '"';
   return o;

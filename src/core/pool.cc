@@ -48,33 +48,78 @@ using Entry = std::pair<uint64_t, CellRecord*>;
 
 uint32_t row_of(const Entry& e) { return static_cast<uint32_t>(e.first >> 32); }
 
-// Counting sort on the row, then a sort on the column within each row
-// (insertion sort for the usual few cells, a comparison sort for wide rows).
+// Sorts the entries of one row bucket by column: insertion sort for the usual
+// few cells, a comparison sort for wide rows.
+void sort_bucket(Entry* first, Entry* last) {
+  if (last - first > 32) {  // a wide row: insertion sort would go quadratic
+    std::sort(first, last, [](const Entry& x, const Entry& y) { return x.first < y.first; });
+    return;
+  }
+  for (Entry* i = first + 1; i < last; ++i) {
+    Entry v = *i;
+    Entry* j = i;
+    for (; j > first && (j - 1)->first > v.first; --j) *j = *(j - 1);
+    *j = v;
+  }
+}
+
+// Counting sort on the row, then a sort on the column within each row.
 // Sheets are dense in rows, so this is two linear passes over the entries;
 // it is used when the row span is at most a few times the count.
-void row_bucket_sort(std::vector<Entry>& entries, uint32_t min_row, uint32_t max_row) {
-  std::vector<uint32_t> starts(static_cast<size_t>(max_row - min_row) + 2, 0);
-  for (const Entry& e : entries) ++starts[row_of(e) - min_row + 1];
-  for (size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
-  std::vector<Entry> out(entries.size());
-  {
-    std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
-    for (const Entry& e : entries) out[next[row_of(e) - min_row]++] = e;
-  }
-  for (size_t b = 0; b + 1 < starts.size(); ++b) {
-    Entry* first = out.data() + starts[b];
-    Entry* last = out.data() + starts[b + 1];
-    if (last - first > 32) {  // a wide row: insertion sort would go quadratic
-      std::sort(first, last, [](const Entry& x, const Entry& y) { return x.first < y.first; });
-      continue;
+//
+// With several threads, each takes a contiguous part of the entries and
+// counts its rows in its own histogram; the offsets are laid out row by row,
+// part by part within a row, so each thread then scatters its part into
+// places no other thread writes, and finally the buckets are sorted by
+// ranges of rows, again in parallel.
+void row_bucket_sort(std::vector<Entry>& entries, uint32_t min_row, uint32_t max_row,
+                     size_t threads) {
+  const size_t n = entries.size();
+  const size_t buckets = static_cast<size_t>(max_row - min_row) + 1;
+  threads = std::max<size_t>(1, threads);
+  std::vector<std::vector<uint32_t>> counts(threads, std::vector<uint32_t>(buckets, 0));
+  std::vector<Entry> out(n);
+  auto part = [&](size_t t) {
+    return std::pair<size_t, size_t>(n * t / threads, n * (t + 1) / threads);
+  };
+  auto run = [&](auto&& body) {
+    if (threads == 1) {
+      body(size_t{0});
+      return;
     }
-    for (Entry* i = first + 1; i < last; ++i) {
-      Entry v = *i;
-      Entry* j = i;
-      for (; j > first && (j - 1)->first > v.first; --j) *j = *(j - 1);
-      *j = v;
+    auto step = [&](size_t t) {
+      body(t);
+      return true;
+    };
+    detail::run_ordered(threads, threads, step);
+  };
+  run([&](size_t t) {
+    auto [b, e] = part(t);
+    std::vector<uint32_t>& c = counts[t];
+    for (size_t i = b; i < e; ++i) ++c[row_of(entries[i]) - min_row];
+  });
+  // counts[t][r] becomes the place of part t's first entry of row r; starts
+  // keeps where each row begins.
+  std::vector<uint32_t> starts(buckets + 1);
+  uint32_t at = 0;
+  for (size_t r = 0; r < buckets; ++r) {
+    starts[r] = at;
+    for (size_t t = 0; t < threads; ++t) {
+      uint32_t k = counts[t][r];
+      counts[t][r] = at;
+      at += k;
     }
   }
+  starts[buckets] = at;
+  run([&](size_t t) {
+    auto [b, e] = part(t);
+    std::vector<uint32_t>& next = counts[t];
+    for (size_t i = b; i < e; ++i) out[next[row_of(entries[i]) - min_row]++] = entries[i];
+  });
+  run([&](size_t t) {
+    size_t rb = buckets * t / threads, re = buckets * (t + 1) / threads;
+    for (size_t r = rb; r < re; ++r) sort_bucket(out.data() + starts[r], out.data() + starts[r + 1]);
+  });
   entries.swap(out);
 }
 
@@ -92,7 +137,11 @@ void sort_by_key(std::vector<std::pair<uint64_t, CellRecord*>>& entries) {
     max_row = std::max(max_row, row_of(e));
   }
   if (static_cast<uint64_t>(max_row - min_row) <= 4 * static_cast<uint64_t>(entries.size())) {
-    row_bucket_sort(entries, min_row, max_row);
+    // Several threads only for large inputs: each costs a histogram of the
+    // rows and a wake-up.
+    size_t threads =
+        entries.size() < 16 * kSerialSortLimit ? 1 : std::min<size_t>(worker_count(), 8);
+    row_bucket_sort(entries, min_row, max_row, threads);
   } else if (parallel_allowed()) {
     tbb::parallel_sort(entries.begin(), entries.end(), less);
   } else {

@@ -48,7 +48,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SortCase{"small", 100, 50, 1, 10}, SortCase{"dense", 200000, 20000, 1, 12},
                       SortCase{"dense high rows", 50000, 10000, 4294950000u, 65535},
                       SortCase{"one row", 30000, 1, 7, 65535},
-                      SortCase{"sparse", 50000, 4000000000u, 0, 3}),
+                      SortCase{"sparse", 50000, 4000000000u, 0, 3},
+                      // Large enough for the counting sort on several threads.
+                      SortCase{"large dense high rows", 100000, 30000, 4294900000u, 300},
+                      SortCase{"large one row", 60000, 1, 3, 65535},
+                      SortCase{"large rows of one cell", 80000, 200000, 0, 1}),
     [](const auto& param_info) {
       std::string n = param_info.param.name;
       std::replace(n.begin(), n.end(), ' ', '_');
