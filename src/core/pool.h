@@ -177,7 +177,12 @@ std::vector<T> collect(size_t n, Kernel&& kernel) {
   std::vector<std::vector<T>> parts(pieces);
   auto body = [&](size_t piece) {
     size_t begin = piece * kPieceSize;
-    kernel(begin, std::min(n, begin + kPieceSize), parts[piece]);
+    // Filled locally and stored once: the vectors of neighbouring pieces
+    // share cache lines, and two threads appending to them in place would
+    // pass those lines back and forth on every append.
+    std::vector<T> local;
+    kernel(begin, std::min(n, begin + kPieceSize), local);
+    parts[piece] = std::move(local);
     return true;
   };
   detail::run_ordered(pieces, threads, body);
