@@ -6,6 +6,7 @@
 
 #include "bindings/cell_common.h"
 #include "bindings/classes.h"
+#include "bindings/sheet_common.h"
 #include "core/pool.h"
 #include "core/search.h"
 
@@ -24,28 +25,10 @@ PyObject* cell_or_none(const CellRef& c) { return object_or_none(c, new_cell); }
 
 // ---- name, state, sizes ---------------------------------------------------------
 
-PyObject* name(Self* self) {
-  std::string n;
-  {
-    std::shared_lock r(self->rec->lock());
-    n = self->rec->name;
-  }
-  return new_str(n);
-}
-
 bool set_name(Self* self, std::string_view v) {
   std::unique_lock w(self->rec->lock());
   self->rec->name.assign(v);
   return true;
-}
-
-PyObject* sheet_state(Self* self) {
-  std::string s;
-  {
-    std::shared_lock r(self->rec->lock());
-    s = self->rec->sheet_state;
-  }
-  return new_str(s);
 }
 
 constexpr const char* kStateParams[] = {"state"};
@@ -56,46 +39,7 @@ PyObject* set_sheet_state(Self* self, std::string_view state) {
   Py_RETURN_NONE;
 }
 
-PyObject* max_row(Self* self) {
-  std::shared_lock r(self->rec->lock());
-  return PyLong_FromUnsignedLong(self->rec->cells.max_row());
-}
-
-PyObject* max_column(Self* self) {
-  std::shared_lock r(self->rec->lock());
-  return PyLong_FromUnsignedLong(self->rec->cells.max_column());
-}
-
-PyObject* cells(Self* self) {
-  std::vector<CellRef> sorted;
-  {
-    std::shared_lock r(self->rec->lock());
-    sorted = self->rec->cells.sorted();
-  }
-  return cells_list(sorted);
-}
-
 // ---- merged ranges and comments --------------------------------------------------
-
-PyObject* merge_cells(Self* self) {
-  std::vector<MergeRange> ranges;
-  {
-    std::shared_lock r(self->rec->lock());
-    ranges = self->rec->merge_cells;
-  }
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ranges.size())));
-  if (!list) return nullptr;
-  for (size_t i = 0; i < ranges.size(); ++i) {
-    const MergeRange& m = ranges[i];
-    PyObject* t = Py_BuildValue("(kkkk)", static_cast<unsigned long>(m.start_row),
-                                static_cast<unsigned long>(m.end_row),
-                                static_cast<unsigned long>(m.start_col),
-                                static_cast<unsigned long>(m.end_col));
-    if (t == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), t);
-  }
-  return list.release();
-}
 
 constexpr const char* kMergeParams[] = {"start_row", "end_row", "start_col", "end_col"};
 constexpr Signature kAddMergeCells{"Sheet.add_merge_cells", kMergeParams, 4};
@@ -392,27 +336,16 @@ PyObject* find_cells_range_cols(Self* self, Col start_col, Col end_col) {
   return cells_list(hits);
 }
 
-PyObject* sheet_repr(Self* self) {
-  std::string s = "Sheet (";
-  size_t n;
-  {
-    std::shared_lock r(self->rec->lock());
-    s += self->rec->name;
-    n = self->rec->cells.size();
-  }
-  s += ") cells: ";
-  s += std::to_string(n);
-  return new_str(s);
-}
+PyObject* sheet_repr(Self* self) { return sheet_props::repr_with(self, "Sheet"); }
 
 PyTypeObject* make_sheet_type() {
   static PyGetSetDef getset[] = {
-      {"name", getter<Self, name>, setter<Self, set_name, kValueArg>, nullptr, nullptr},
-      {"sheet_state", getter<Self, sheet_state>, nullptr, nullptr, nullptr},
-      {"max_row", getter<Self, max_row>, nullptr, nullptr, nullptr},
-      {"max_column", getter<Self, max_column>, nullptr, nullptr, nullptr},
-      {"cells", getter<Self, cells>, nullptr, nullptr, nullptr},
-      {"merge_cells", getter<Self, merge_cells>, nullptr, nullptr, nullptr},
+      {"name", getter<Self, sheet_props::name<Self>>, setter<Self, set_name, kValueArg>, nullptr, nullptr},
+      {"sheet_state", getter<Self, sheet_props::sheet_state<Self>>, nullptr, nullptr, nullptr},
+      {"max_row", getter<Self, sheet_props::max_row<Self>>, nullptr, nullptr, nullptr},
+      {"max_column", getter<Self, sheet_props::max_column<Self>>, nullptr, nullptr, nullptr},
+      {"cells", getter<Self, sheet_props::cells<Self, new_cell>>, nullptr, nullptr, nullptr},
+      {"merge_cells", getter<Self, sheet_props::merge_cells<Self>>, nullptr, nullptr, nullptr},
       {"comments", getter<Self, comments>, nullptr, nullptr, nullptr},
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };

@@ -11,6 +11,7 @@
 
 #include "bindings/cell_common.h"
 #include "bindings/gil.h"
+#include "bindings/sheet_common.h"
 #include "bindings/readable/readable.h"
 #include "core/search.h"
 
@@ -64,75 +65,11 @@ Result<CellRef> owned(Result<CellHit> r) {
 
 // ---- properties (interpreter lock held throughout) ---------------------------------
 
-PyObject* name(Self* self) {
-  std::string s;
-  {
-    std::shared_lock r(self->rec->lock());
-    s = self->rec->name;
-  }
-  return new_str(s);
-}
-
-PyObject* sheet_state(Self* self) {
-  std::string s;
-  {
-    std::shared_lock r(self->rec->lock());
-    s = self->rec->sheet_state;
-  }
-  return new_str(s);
-}
-
-PyObject* max_row(Self* self) {
-  std::shared_lock r(self->rec->lock());
-  return PyLong_FromUnsignedLong(self->rec->cells.max_row());
-}
-
-PyObject* max_column(Self* self) {
-  std::shared_lock r(self->rec->lock());
-  return PyLong_FromUnsignedLong(self->rec->cells.max_column());
-}
-
-PyObject* cells(Self* self) {
-  std::vector<CellRef> sorted;
-  {
-    std::shared_lock r(self->rec->lock());
-    sorted = self->rec->cells.sorted();
-  }
-  return readable_cell_list(sorted);
-}
-
-PyObject* merge_cells(Self* self) {
-  std::vector<MergeRange> ranges;
-  {
-    std::shared_lock r(self->rec->lock());
-    ranges = self->rec->merge_cells;
-  }
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ranges.size())));
-  if (!list) return nullptr;
-  for (size_t i = 0; i < ranges.size(); ++i) {
-    const MergeRange& m = ranges[i];
-    PyObject* t = Py_BuildValue("(kkkk)", static_cast<unsigned long>(m.start_row),
-                                static_cast<unsigned long>(m.end_row),
-                                static_cast<unsigned long>(m.start_col),
-                                static_cast<unsigned long>(m.end_col));
-    if (t == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), t);
-  }
-  return list.release();
-}
-
 // "ReadableSheet (Data) cells: 12"
 PyObject* sheet_repr(Self* self) {
-  std::string s;
-  if (!type_qualname(reinterpret_cast<PyObject*>(self), &s)) return nullptr;
-  {
-    std::shared_lock r(self->rec->lock());
-    s += " (";
-    s += self->rec->name;
-    s += ") cells: ";
-    s += std::to_string(self->rec->cells.size());
-  }
-  return new_str(s);
+  std::string name;
+  if (!type_qualname(reinterpret_cast<PyObject*>(self), &name)) return nullptr;
+  return sheet_props::repr_with(self, name);
 }
 
 // ---- methods ---------------------------------------------------------------------------
@@ -304,12 +241,12 @@ MethodSpec fast(const char* name) {
 
 PyTypeObject* make_readable_sheet_type() {
   static PyGetSetDef getset[] = {
-      {"name", getter<Self, name>, nullptr, nullptr, nullptr},
-      {"sheet_state", getter<Self, sheet_state>, nullptr, nullptr, nullptr},
-      {"max_row", getter<Self, max_row>, nullptr, nullptr, nullptr},
-      {"max_column", getter<Self, max_column>, nullptr, nullptr, nullptr},
-      {"cells", getter<Self, cells>, nullptr, nullptr, nullptr},
-      {"merge_cells", getter<Self, merge_cells>, nullptr, nullptr, nullptr},
+      {"name", getter<Self, sheet_props::name<Self>>, nullptr, nullptr, nullptr},
+      {"sheet_state", getter<Self, sheet_props::sheet_state<Self>>, nullptr, nullptr, nullptr},
+      {"max_row", getter<Self, sheet_props::max_row<Self>>, nullptr, nullptr, nullptr},
+      {"max_column", getter<Self, sheet_props::max_column<Self>>, nullptr, nullptr, nullptr},
+      {"cells", getter<Self, sheet_props::cells<Self, new_readable_cell>>, nullptr, nullptr, nullptr},
+      {"merge_cells", getter<Self, sheet_props::merge_cells<Self>>, nullptr, nullptr, nullptr},
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static PyMethodDef* methods = build_methods(
