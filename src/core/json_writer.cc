@@ -269,21 +269,40 @@ std::vector<const typename Map::value_type*> by_key(const Map& m) {
   return v;
 }
 
-void write_row_dimensions(std::string& out, const SheetRecord& s) {
+// The names of one layout object's members: "rows"/"row_num"/"height"/
+// "default_height", or the same for columns.
+struct LayoutKeys {
+  const char* table;    // "\"rows\":{"
+  const char* number;   // "\":{\"row_num\":"
+  const char* size;     // ",\"height\":"
+  const char* fallback;  // "\"default_height\":"
+};
+
+constexpr LayoutKeys kRowKeys{"\"rows\":{", "\":{\"row_num\":", ",\"height\":",
+                              "\"default_height\":"};
+constexpr LayoutKeys kColumnKeys{"\"columns\":{", "\":{\"col_num\":", ",\"width\":",
+                                 "\"default_width\":"};
+
+// A row or column layout object: the table member only when it has entries,
+// then the default size. `number` and `size` name the dimension's fields
+// fields (row_num and height, or col_num and width).
+template <class Map, class Dim, class Num>
+void write_layout(std::string& out, const Map& table, double default_size, const LayoutKeys& keys,
+                  Num Dim::*number, double Dim::*size) {
   out.push_back('{');
-  if (!s.rows.empty()) {
-    out.append("\"rows\":{");
+  if (!table.empty()) {
+    out.append(keys.table);
     bool first = true;
-    for (const auto* e : by_key(s.rows)) {
+    for (const auto* e : by_key(table)) {
       if (!first) out.push_back(',');
       first = false;
-      const RowDimension& d = e->second;
+      const Dim& d = e->second;
       out.push_back('"');
       append_integer(out, e->first);
-      out.append("\":{\"row_num\":");
-      append_integer(out, d.row_num);
-      out.append(",\"height\":");
-      append_json_number(out, d.height);
+      out.append(keys.number);
+      append_integer(out, d.*number);
+      out.append(keys.size);
+      append_json_number(out, d.*size);
       out.append(",\"hidden\":");
       append_bool(out, d.hidden);
       out.append(",\"collapsed\":");
@@ -294,39 +313,19 @@ void write_row_dimensions(std::string& out, const SheetRecord& s) {
     }
     out.append("},");
   }
-  out.append("\"default_height\":");
-  append_json_number(out, s.default_height);
+  out.append(keys.fallback);
+  append_json_number(out, default_size);
   out.push_back('}');
 }
 
+void write_row_dimensions(std::string& out, const SheetRecord& s) {
+  write_layout(out, s.rows, s.default_height, kRowKeys, &RowDimension::row_num,
+               &RowDimension::height);
+}
+
 void write_column_dimensions(std::string& out, const SheetRecord& s) {
-  out.push_back('{');
-  if (!s.columns.empty()) {
-    out.append("\"columns\":{");
-    bool first = true;
-    for (const auto* e : by_key(s.columns)) {
-      if (!first) out.push_back(',');
-      first = false;
-      const ColumnDimension& d = e->second;
-      out.push_back('"');
-      append_integer(out, e->first);
-      out.append("\":{\"col_num\":");
-      append_integer(out, d.col_num);
-      out.append(",\"width\":");
-      append_json_number(out, d.width);
-      out.append(",\"hidden\":");
-      append_bool(out, d.hidden);
-      out.append(",\"collapsed\":");
-      append_bool(out, d.collapsed);
-      out.append(",\"level\":");
-      append_integer(out, d.level);
-      out.push_back('}');
-    }
-    out.append("},");
-  }
-  out.append("\"default_width\":");
-  append_json_number(out, s.default_width);
-  out.push_back('}');
+  write_layout(out, s.columns, s.default_width, kColumnKeys, &ColumnDimension::col_num,
+               &ColumnDimension::width);
 }
 
 // Cells [begin, end) of the sorted entries, each under its own shared lock,
