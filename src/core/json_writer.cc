@@ -285,7 +285,7 @@ constexpr LayoutKeys kColumnKeys{"\"columns\":{", "\":{\"col_num\":", ",\"width\
 
 // A row or column layout object: the table member only when it has entries,
 // then the default size. `number` and `size` name the dimension's fields
-// fields (row_num and height, or col_num and width).
+// (row_num and height, or col_num and width).
 template <class Map, class Dim, class Num>
 void write_layout(std::string& out, const Map& table, double default_size, const LayoutKeys& keys,
                   Num Dim::*number, double Dim::*size) {
