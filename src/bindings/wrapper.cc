@@ -84,8 +84,8 @@ PyTypeObject* create_type(const char* name, int basicsize, unsigned flags,
                           std::initializer_list<PyType_Slot> slots) {
   std::vector<PyType_Slot> all(slots);
   all.push_back({0, nullptr});
-  PyType_Spec spec{name, basicsize, 0, flags, all.data()};
-  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  PyType_Spec type_spec{name, basicsize, 0, flags, all.data()};
+  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 
 }  // namespace qm::py

@@ -387,7 +387,7 @@ struct MethodSpec {
 };
 PyMethodDef* build_methods(std::initializer_list<MethodSpec> specs, bool bound);
 
-// Creates a heap type from a spec once per process. name is the full dotted
+// Creates a heap type from a PyType_Spec once per process. name is the full dotted
 // name ("quillmoor.Book").
 PyTypeObject* create_type(const char* name, int basicsize, unsigned flags,
                           std::initializer_list<PyType_Slot> slots);

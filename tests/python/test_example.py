@@ -8,9 +8,9 @@ EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "monthly_report.py"
 
 
 def test_monthly_report_example(tmp_path, capsys):
-    spec = importlib.util.spec_from_file_location("monthly_report", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("monthly_report", EXAMPLE)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     assert module.main(["--fast", "--out", str(tmp_path)]) == 0
     document = json.loads((tmp_path / "monthly_report.json").read_text(encoding="utf-8"))
     names = [s["name"] for s in document["sheets"]]

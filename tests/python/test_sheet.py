@@ -15,9 +15,9 @@ def coords(cells):
     return [(c.row, c.column) for c in cells]
 
 
-def fill(sheet, spec):
-    """spec: {(row, col): text}"""
-    for (r, c), v in spec.items():
+def fill(sheet, values):
+    """values: {(row, col): text}"""
+    for (r, c), v in values.items():
         sheet.cell(r, c, v)
 
 
