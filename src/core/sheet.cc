@@ -184,21 +184,21 @@ Ref<SheetRecord> SheetRecord::copy() const {
 }
 
 CellRecord* SheetRecord::cell(uint32_t row, uint16_t column, const CellValue* value) {
-  if (CellRecord* c = cells.find(row, column)) {
-    std::unique_lock write(c->lock());
-    if (value != nullptr) {
-      c->assign_value(*value);
-    } else if (!c->is_formula()) {
-      c->set_data_type("s");
-    }
-    return c;
-  }
   // A new record already has its value and that value's code; no other
   // thread can reach it before the sheet lock is released.
-  CellRef fresh = make_ref<CellRecord>(row, column, value ? *value : CellValue::empty());
-  CellRecord* raw = fresh.get();
-  cells.insert_new(std::move(fresh));
-  return raw;
+  bool created = false;
+  CellRecord* c = cells.find_or_create(
+      row, column,
+      [&] { return make_ref<CellRecord>(row, column, value ? *value : CellValue::empty()); },
+      &created);
+  if (created) return c;
+  std::unique_lock write(c->lock());
+  if (value != nullptr) {
+    c->assign_value(*value);
+  } else if (!c->is_formula()) {
+    c->set_data_type("s");
+  }
+  return c;
 }
 
 void SheetRecord::set_row_height(uint32_t row, double height) {

@@ -79,6 +79,18 @@ class CellTable {
   bool insert_or_replace(CellRef cell);
   // Inserts a record whose coordinate is known to be free.
   void insert_new(CellRef cell);
+  // The record at (row, column), or, when there is none, the record make()
+  // returns (it must stand at that coordinate), inserted. One probe of the
+  // table either way; *created tells which happened.
+  template <class Make>
+  CellRecord* find_or_create(uint32_t row, uint16_t column, Make&& make, bool* created) {
+    *created = false;
+    auto it = set_.lazy_emplace(CellRecord::pack_key(row, column), [&](const auto& construct) {
+      *created = true;
+      construct(make());
+    });
+    return it->get();
+  }
   void reserve(size_t n) { set_.reserve(n); }
   void clear() { set_.clear(); }
 
