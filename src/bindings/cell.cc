@@ -161,15 +161,7 @@ PyTypeObject* make_cell_type() {
            "Stores a naive datetime.datetime as a DateTime; removes the formula."},
       },
       /*bound=*/true);
-  return create_type("quillmoor.Cell", sizeof(Self),
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                     {
-                         {Py_tp_doc, const_cast<char*>("")},
-                         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Self>)},
-                         {Py_tp_repr, reinterpret_cast<void*>(repr<Self, cell_repr>)},
-                         {Py_tp_getset, getset},
-                         {Py_tp_methods, methods},
-                     });
+  return create_handle_type<Self>("quillmoor.Cell", repr<Self, cell_repr>, getset, methods);
 }
 
 }  // namespace

@@ -77,13 +77,7 @@ PyTypeObject* make_comment_type() {
       {"column", getter<Self, column>, nullptr, nullptr, nullptr},
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
-  return create_type("quillmoor.Comment", sizeof(Self),
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                     {
-                         {Py_tp_doc, const_cast<char*>("")},
-                         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Self>)},
-                         {Py_tp_getset, getset},
-                     });
+  return create_handle_type<Self>("quillmoor.Comment", nullptr, getset, nullptr);
 }
 
 }  // namespace

@@ -385,15 +385,7 @@ PyTypeObject* make_sheet_type() {
       },
       /*bound=*/true);
 #undef QM_M
-  return create_type("quillmoor.Sheet", sizeof(Self),
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                     {
-                         {Py_tp_doc, const_cast<char*>("")},
-                         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Self>)},
-                         {Py_tp_repr, reinterpret_cast<void*>(repr<Self, sheet_repr>)},
-                         {Py_tp_getset, getset},
-                         {Py_tp_methods, methods},
-                     });
+  return create_handle_type<Self>("quillmoor.Sheet", repr<Self, sheet_repr>, getset, methods);
 }
 
 }  // namespace

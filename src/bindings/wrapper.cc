@@ -81,10 +81,9 @@ PyMethodDef* build_methods(std::initializer_list<MethodSpec> specs, bool bound) 
 }
 
 PyTypeObject* create_type(const char* name, int basicsize, unsigned flags,
-                          std::initializer_list<PyType_Slot> slots) {
-  std::vector<PyType_Slot> all(slots);
-  all.push_back({0, nullptr});
-  PyType_Spec type_spec{name, basicsize, 0, flags, all.data()};
+                          std::vector<PyType_Slot> slots) {
+  slots.push_back({0, nullptr});
+  PyType_Spec type_spec{name, basicsize, 0, flags, slots.data()};
   return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 

@@ -390,7 +390,25 @@ PyMethodDef* build_methods(std::initializer_list<MethodSpec> specs, bool bound);
 // Creates a heap type from a PyType_Spec once per process. name is the full dotted
 // name ("quillmoor.Book").
 PyTypeObject* create_type(const char* name, int basicsize, unsigned flags,
-                          std::initializer_list<PyType_Slot> slots);
+                          std::vector<PyType_Slot> slots);
+
+// A class of handles that only the system makes (Cell, Sheet, Comment,
+// ReadableCell, ReadableSheet): no instantiation from Python, not a base
+// type, an empty docstring, and the given repr (may be null), properties and
+// methods (may be null).
+template <class Self>
+PyTypeObject* create_handle_type(const char* name, reprfunc repr_fn, PyGetSetDef* getset,
+                                 PyMethodDef* methods) {
+  std::vector<PyType_Slot> slots = {
+      {Py_tp_doc, const_cast<char*>("")},
+      {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Self>)},
+      {Py_tp_getset, getset},
+  };
+  if (repr_fn != nullptr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr_fn)});
+  if (methods != nullptr) slots.push_back({Py_tp_methods, methods});
+  return create_type(name, sizeof(Self), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                     std::move(slots));
+}
 
 }  // namespace qm::py
 

@@ -49,14 +49,8 @@ PyTypeObject* make_readable_cell_type() {
       QM_CELL_KIND_GETTER(Self, is_value_empty, kEmpty),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
-  return create_type("quillmoor.readable.ReadableCell", sizeof(Self),
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                     {
-                         {Py_tp_doc, const_cast<char*>("")},
-                         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Self>)},
-                         {Py_tp_repr, reinterpret_cast<void*>(repr<Self, cell_repr>)},
-                         {Py_tp_getset, getset},
-                     });
+  return create_handle_type<Self>("quillmoor.readable.ReadableCell", repr<Self, cell_repr>, getset,
+                                 nullptr);
 }
 
 }  // namespace

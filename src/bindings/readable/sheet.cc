@@ -272,15 +272,8 @@ PyTypeObject* make_readable_sheet_type() {
           fast<kFindValueByCoords, find_value_by_coords>("find_value_by_coords"),
       },
       /*bound=*/true);
-  return create_type("quillmoor.readable.ReadableSheet", sizeof(Self),
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                     {
-                         {Py_tp_doc, const_cast<char*>("")},
-                         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Self>)},
-                         {Py_tp_repr, reinterpret_cast<void*>(repr<Self, sheet_repr>)},
-                         {Py_tp_getset, getset},
-                         {Py_tp_methods, methods},
-                     });
+  return create_handle_type<Self>("quillmoor.readable.ReadableSheet", repr<Self, sheet_repr>,
+                                 getset, methods);
 }
 
 }  // namespace
