@@ -2,7 +2,7 @@
 // that can fail returns a Status (or a Result<T>), and the bindings turn the
 // code into the matching Python exception.
 //
-//   Result<Pattern> p = Pattern::compile(text, PatternCase::kInsensitive);
+//   Result<Pattern> p = Pattern::compile(text, /*caseless_prefix=*/true);
 //   if (!p.ok()) return raise(p.status());
 #ifndef QUILLMOOR_CORE_STATUS_H_
 #define QUILLMOOR_CORE_STATUS_H_
