@@ -108,7 +108,7 @@ class CellTable {
   // holds the sheet lock, which keeps every record of the table alive.
   std::vector<CellRecord*> storage_view() const;
   std::vector<CellRecord*> sorted_view() const;
-  // The sorted cell sequence: by row, then column (a parallel sort of the
+  // The sorted cell sequence: by row, then column (pool::sort_by_key on the
   // packed keys).
   std::vector<CellRef> sorted() const;
   // The same order as (packed key, record) pairs without taking references:
