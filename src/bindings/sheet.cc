@@ -88,18 +88,7 @@ PyObject* cell(Self* self, Row row, Col col, std::optional<std::string_view> val
 constexpr const char* kRowColParams[] = {"row", "col"};
 constexpr Signature kGetValueCell{"Sheet.get_value_cell", kRowColParams, 2};
 PyObject* get_value_cell(Self* self, Row row, Col col) {
-  ValueTextBuffer buf;
-  std::string text;
-  {
-    std::shared_lock r(self->rec->lock());
-    if (const CellRecord* c = self->rec->find_cell(row.v, col.v)) {
-      std::shared_lock rc(c->lock());
-      text.assign(value_text(c->value(), buf));
-    } else {
-      text.assign(value_text(self->rec->fallback_value, buf));
-    }
-  }
-  return new_str(text);
+  return sheet_props::get_value_cell(self, row, col);
 }
 
 constexpr Signature kFindValueByCoords{"Sheet.find_value_by_coords", kRowColParams, 2};

@@ -83,6 +83,25 @@ PyObject* merge_cells(Self* self) {
   return list.release();
 }
 
+// The value text of the cell at (row, col); for a coordinate without a cell
+// the value text of the sheet's fallback value (""). Keeps the interpreter
+// lock: a keyed lookup, no scan.
+template <class Self>
+PyObject* get_value_cell(Self* self, Row row, Col col) {
+  ValueTextBuffer buf;
+  std::string text;
+  {
+    std::shared_lock r(self->rec->lock());
+    if (const CellRecord* c = self->rec->find_cell(row.v, col.v)) {
+      std::shared_lock rc(c->lock());
+      text.assign(value_text(c->value(), buf));
+    } else {
+      text.assign(value_text(self->rec->fallback_value, buf));
+    }
+  }
+  return new_str(text);
+}
+
 // "<class> (<name>) cells: <count>"
 template <class Self>
 PyObject* repr_with(Self* self, std::string_view class_name) {

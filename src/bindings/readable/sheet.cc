@@ -110,18 +110,7 @@ constexpr Signature kFindValueByCoords{"ReadableSheet.find_value_by_coords", kRo
 // Keeps the interpreter lock: a keyed lookup; a coordinate without a cell
 // reads as the sheet's fallback value ("").
 PyObject* get_value_cell(Self* self, Row row, Col col) {
-  ValueTextBuffer buf;
-  std::string text;
-  {
-    std::shared_lock r(self->rec->lock());
-    if (const CellRecord* c = self->rec->find_cell(row.v, col.v)) {
-      std::shared_lock rc(c->lock());
-      text.assign(value_text(c->value(), buf));
-    } else {
-      text.assign(value_text(self->rec->fallback_value, buf));
-    }
-  }
-  return new_str(text);
+  return sheet_props::get_value_cell(self, row, col);
 }
 
 PyObject* get_cells_by_range(Self* self, std::optional<Row> start_row, std::optional<Row> end_row,
