@@ -31,12 +31,7 @@ PyTypeObject* ServiceObject::type = nullptr;
 
 template <class Self>
 PyObject* sheets(Self* self) {
-  std::vector<SheetRef> copy;
-  {
-    std::shared_lock r(self->list().lock());
-    copy = self->list().sheets;
-  }
-  return list_of(copy, new_sheet);
+  return list_of(self->list().snapshot(), new_sheet);
 }
 
 template <class Self>
@@ -80,14 +75,7 @@ PyObject* get_sheet_name(Self* self, std::string_view name) {
 
 template <class Self>
 PyObject* get_sheet_index(Self* self, Int32 idx) {
-  SheetRef found;
-  {
-    std::shared_lock r(self->list().lock());
-    // Positions count from 0; negative ones do not count from the end.
-    if (idx.v >= 0 && static_cast<size_t>(idx.v) < self->list().sheets.size())
-      found = self->list().sheets[static_cast<size_t>(idx.v)];
-  }
-  return object_or_none(found, new_sheet);
+  return object_or_none(self->list().at(idx.v), new_sheet);
 }
 
 template <class Self>
@@ -133,11 +121,6 @@ PyObject* to_dict(Self* self) {
   return PyObject_CallOneArg(loads.get(), text.get());
 }
 
-template <class Self>
-size_t sheet_count(Self* self) {
-  std::shared_lock r(self->list().lock());
-  return self->list().sheets.size();
-}
 
 // ---- Book ------------------------------------------------------------------------------
 
@@ -151,7 +134,7 @@ PyObject* book_new(PyTypeObject* type) {
 }
 
 PyObject* book_repr(BookObject* self) {
-  return new_str("Book, sheets: " + std::to_string(sheet_count(self)));
+  return new_str("Book, sheets: " + std::to_string(self->list().size()));
 }
 
 constexpr const char* kAddSheetParams[] = {"name", "sheet_state"};
@@ -236,7 +219,7 @@ PyObject* conn_db(ServiceObject* self) {
 PyObject* service_repr(ServiceObject* self) {
   PyRef qualname = PyRef::steal(PyType_GetQualName(Py_TYPE(self)));
   if (!qualname) return nullptr;
-  return PyUnicode_FromFormat("%U, sheets: %zu", qualname.get(), sheet_count(self));
+  return PyUnicode_FromFormat("%U, sheets: %zu", qualname.get(), self->list().size());
 }
 
 constexpr const char* kSummaryParams[] = {"sheets"};

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -218,6 +219,23 @@ class SheetList : public RefCounted<SheetList> {
  public:
   RwLock& lock() const { return lock_; }
   std::vector<SheetRef> sheets;  // under lock()
+
+  // Reads that take the lock shared themselves.
+  size_t size() const {
+    std::shared_lock r(lock_);
+    return sheets.size();
+  }
+  std::vector<SheetRef> snapshot() const {
+    std::shared_lock r(lock_);
+    return sheets;
+  }
+  // The sheet at `position`, counted from 0, or null when there is none
+  // (negative positions do not count from the end).
+  SheetRef at(int64_t position) const {
+    std::shared_lock r(lock_);
+    if (position < 0 || static_cast<uint64_t>(position) >= sheets.size()) return SheetRef();
+    return sheets[static_cast<size_t>(position)];
+  }
 
  private:
   friend class RefCounted<SheetList>;

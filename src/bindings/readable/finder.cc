@@ -61,25 +61,14 @@ PyObject* create_finder(List sheets) {
   return make_finder(type, std::move(list));
 }
 
-// The finder's sheets, copied out under its shared lock.
-std::vector<SheetRef> all_sheets(Self* self) {
-  std::shared_lock r(self->rec->lock());
-  return self->rec->sheets;
-}
-
-PyObject* sheets(Self* self) { return readable_sheet_list(all_sheets(self)); }
+PyObject* sheets(Self* self) { return readable_sheet_list(self->rec->snapshot()); }
 
 // "Finder, sheets: 3"
 PyObject* finder_repr(Self* self) {
   std::string s;
   if (!type_qualname(reinterpret_cast<PyObject*>(self), &s)) return nullptr;
-  size_t n;
-  {
-    std::shared_lock r(self->rec->lock());
-    n = self->rec->sheets.size();
-  }
   s += ", sheets: ";
-  s += std::to_string(n);
+  s += std::to_string(self->rec->size());
   return new_str(s);
 }
 
@@ -95,13 +84,7 @@ constexpr Signature kFindSheetByRegex{"Finder.find_sheet_by_regex", kPattern, 1}
 
 // Position from 0; anything outside the list (negative values included) is None.
 PyObject* get_sheet_index(Self* self, Int32 idx) {
-  SheetRef hit;
-  {
-    std::shared_lock r(self->rec->lock());
-    if (idx.v >= 0 && static_cast<size_t>(idx.v) < self->rec->sheets.size())
-      hit = self->rec->sheets[static_cast<size_t>(idx.v)];
-  }
-  return readable_sheet_or_none(hit);
+  return readable_sheet_or_none(self->rec->at(idx.v));
 }
 
 // The sheet searches keep the interpreter lock; the finder's shared lock is
