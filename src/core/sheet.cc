@@ -183,18 +183,18 @@ Ref<SheetRecord> SheetRecord::copy() const {
   return c;
 }
 
-CellRecord* SheetRecord::cell(uint32_t row, uint16_t column, const CellValue* value) {
+CellRecord* SheetRecord::cell(uint32_t row, uint16_t column, CellValue* value) {
   // A new record already has its value and that value's code; no other
   // thread can reach it before the sheet lock is released.
   bool created = false;
   CellRecord* c = cells.find_or_create(
       row, column,
-      [&] { return make_ref<CellRecord>(row, column, value ? *value : CellValue::empty()); },
+      [&] { return make_ref<CellRecord>(row, column, value ? std::move(*value) : CellValue()); },
       &created);
   if (created) return c;
   std::unique_lock write(c->lock());
   if (value != nullptr) {
-    c->assign_value(*value);
+    c->assign_value(std::move(*value));
   } else if (!c->is_formula()) {
     c->set_data_type("s");
   }

@@ -160,9 +160,10 @@ class SheetRecord : public RefCounted<SheetRecord> {
   // with the value (or Empty) when absent. With a value, the value is
   // assigned (formula removed, data type of the kind); without one, a cell
   // that is not a formula cell gets data type "s" and keeps its value. Takes
-  // the cell's lock exclusive for the update. Returns the record (owned by
-  // the table; share it to keep it).
-  CellRecord* cell(uint32_t row, uint16_t column, const CellValue* value);
+  // the cell's lock exclusive for the update. The value is moved into the
+  // record (a long text is not copied). Returns the record (owned by the
+  // table; share it to keep it).
+  CellRecord* cell(uint32_t row, uint16_t column, CellValue* value);
 
   // Value lookup (sheet lock shared): the cell at (row, column) or nullptr.
   CellRecord* find_cell(uint32_t row, uint16_t column) const { return cells.find(row, column); }
