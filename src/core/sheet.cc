@@ -58,13 +58,6 @@ uint16_t CellTable::max_column() const {
   return m;
 }
 
-std::vector<CellRef> CellTable::storage_order() const {
-  std::vector<CellRef> out;
-  out.reserve(set_.size());
-  for (const CellRef& c : set_) out.push_back(c);
-  return out;
-}
-
 std::vector<CellRecord*> CellTable::storage_view() const {
   std::vector<CellRecord*> out;
   out.reserve(set_.size());

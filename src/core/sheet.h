@@ -103,7 +103,6 @@ class CellTable {
   void for_each(F&& f) const {
     for (const CellRef& c : set_) f(c);
   }
-  std::vector<CellRef> storage_order() const;
   // The same orders as raw record pointers, without taking references (no
   // count changes on a million cold records): valid only while the caller
   // holds the sheet lock, which keeps every record of the table alive.
